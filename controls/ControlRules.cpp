@@ -1,0 +1,24 @@
+#include "controls/ControlRules.h"
+
+#include "controls/VClExt.h"
+
+double StepFor(double value, int digits) {
+    if (value >= 1)
+        return 1;
+    if (digits == 1)
+        return 0.1;
+    if (value >= 0.1)
+        return 0.1;
+    if (value >= 0)
+        return 0.01;
+    return 0;
+}
+
+double ValueAfterPress(std::wstring_view text, int digits, TUDBtnType button, wchar_t separator) {
+    double value = 0;
+    if (!TryParseFloat(text, value, separator))
+        return 0;
+    const double step = StepFor(value, digits);
+    value = button == TUDBtnType::btPrev ? value - step : value + step;
+    return value < 0 ? 0 : value;
+}

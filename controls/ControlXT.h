@@ -1,0 +1,118 @@
+#pragma once
+// The panel's own controls: the spin edit, the click label, the panel bitmap and the panel.
+//
+// Threads: everything here runs on the panel thread, except what is marked "any thread":
+// TPanelXT::UpdateTerminal runs on the host's thread while the panel thread handles input. It
+// touches only the click latches and hover flags (atomics), the captions (under each label's
+// lock) and the fields' mirrored texts (under each field's lock), and only invalidates.
+
+#include <atomic>
+#include <string>
+
+#include "controls/ControlRules.h"
+#include "data/DataXT.h"
+#include "platform/Controls.h"
+
+// A numeric field with free-standing arrow buttons. Its text is its value.
+class TEditXT : public TEdit {
+public:
+    explicit TEditXT(TWinControl& AOwner);
+
+    // Creates the arrow buttons at the field's right edge and writes the initial value.
+    void Setup(int ADigits, double AValue);
+    // The number the field shows, 0 when it shows none. Any thread.
+    double GetValue() const;
+    void SetValue(double AValue);
+    double StepFor(double AValue) const { return ::StepFor(AValue, FDigits); }
+    int Digits() const { return FDigits; }
+    TUpDown* UpDown() const { return FUpDown; }
+
+private:
+    void AttachUpDown(TUpDown& AUpDown);
+    void UpDownClick(TUDBtnType AButton);
+
+    int FDigits = 0;
+    TUpDown* FUpDown = nullptr;
+};
+
+// A centred, transparent label that can be made a link: a click is latched (shown in orange)
+// until the next exchange takes it, and the text underlines while the pointer is in its zone.
+class TLabelXT : public TLabel {
+public:
+    explicit TLabelXT(TWinControl& AOwner);
+
+    TColor MainColor() const { return FMainColor; }
+    void SetMainColor(TColor AColor, bool ABold);
+    void SetClicked(bool AClicked);
+    void LabelClick();
+    // Takes the latch and applies the hover rule at the cursor. Any thread. The overload with
+    // a point takes the cursor in the parent's client coordinates, read once by the caller.
+    bool ConsumeClick();
+    bool ConsumeClick(POINT ACursorInParent);
+    void MakeLink(const std::wstring& ACaption, const std::wstring& AHint);
+    void LabelMouseMove(int X, int Y);
+
+    bool Clicked() const { return FLatch.IsSet(); }
+    bool Underlined() const { return FUnderline.load(std::memory_order_acquire); }
+
+protected:
+    TColor TextColor() const override;
+    TFontStyles TextStyle() const override;
+
+private:
+    void ApplyHoverRule(int X, int Y);
+
+    TColor FMainColor = clWhite;
+    TClickLatch FLatch;
+    std::atomic<bool> FUnderline{false};
+};
+
+// A bitmap that ignores palettes and draws itself by one unscaled block copy.
+class TBitmapXT : public TBitmap {
+public:
+    TBitmapXT();
+    void Draw(HDC ADestination, const RECT& ARect) override;
+    std::unique_ptr<TGraphic> NewOfSameClass() const override;
+};
+
+// Opens the powered-by link. Replaceable so that tests record the call instead of starting a
+// browser; set it before any panel exists.
+using TOpenWebLink = void (*)(HWND AOwner, const wchar_t* ALink);
+extern TOpenWebLink OpenWebLink;
+
+// The powered-by link's caption and address.
+std::wstring PoweredByCaption();
+std::wstring PoweredByLink();
+
+class TPanelXT : public TPanel {
+public:
+    TPanelXT();
+
+    void CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap);
+    // The panel's side of an exchange: 0 nothing, 1 buy clicked, 2 sell clicked (and buy not).
+    // Runs on the host's thread.
+    int UpdateTerminal(const TTerminalData* AData, double* AMemory);
+
+    // The message still to be posted to the chart; 0 once posted.
+    UINT PendingMessage() const { return FMsg; }
+
+    TEditXT* edtLot = nullptr;
+    TEditXT* edtSL = nullptr;
+    TEditXT* edtTS = nullptr;
+    TEditXT* edtTP = nullptr;
+    TLabelXT* lblLeft = nullptr;
+    TLabelXT* lblRight = nullptr;
+    TLabelXT* lblCenter = nullptr;
+    TLabelXT* lblPowered = nullptr;
+
+protected:
+    void WMTimer(WPARAM ATimerId) override;
+    void WMDestroy() override;
+
+private:
+    TLabel& AddCaption(const std::wstring& AText);
+    TImage& AddImage(const TBitmapXT& ABitmap, int ATop);
+    POINT CursorInClient() const;
+
+    UINT FMsg;
+};

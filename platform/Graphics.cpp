@@ -1,0 +1,180 @@
+#include "platform/Graphics.h"
+
+#include <cwchar>
+#include <mutex>
+
+COLORREF ColorToRGB(TColor AColor) {
+    if ((AColor & clSystemColor) == clSystemColor)
+        return GetSysColor(static_cast<int>(AColor & 0xFF));
+    return AColor & 0xFFFFFF;
+}
+
+int ScreenPixelsPerInch() {
+    TClientDC screen(nullptr);
+    const int ppi = screen.Get() ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+    return ppi > 0 ? ppi : 96;
+}
+
+void TFont::SetName(const std::wstring& AName) {
+    if (AName == FName)
+        return;
+    FName = AName;
+    Changed(true);
+}
+
+void TFont::SetHeight(int AHeight) {
+    if (AHeight == FHeight)
+        return;
+    FHeight = AHeight;
+    Changed(true);
+}
+
+int TFont::Size() const { return -MulDiv(FHeight, 72, ScreenPixelsPerInch()); }
+
+void TFont::SetSize(int APoints) { SetHeight(-MulDiv(APoints, ScreenPixelsPerInch(), 72)); }
+
+void TFont::SetPitch(TFontPitch APitch) {
+    if (APitch == FPitch)
+        return;
+    FPitch = APitch;
+    Changed(true);
+}
+
+void TFont::SetColor(TColor AColor) {
+    if (AColor == FColor)
+        return;
+    FColor = AColor;
+    Changed(false);
+}
+
+void TFont::SetStyle(TFontStyles AStyle) {
+    AStyle &= 0xF;
+    if (AStyle == FStyle)
+        return;
+    FStyle = AStyle;
+    Changed(false);
+}
+
+void TFont::Changed(bool AShapeChanged) {
+    if (AShapeChanged)
+        for (auto& handle : FHandles)
+            handle.Reset();
+    if (OnChange)
+        OnChange();
+}
+
+HFONT TFont::HandleFor(TFontStyles AStyle) const {
+    TFontHandle& slot = FHandles[AStyle & 0xF];
+    if (!slot) {
+        LOGFONTW font{};
+        font.lfHeight = FHeight;
+        font.lfWeight = (AStyle & fsBold) ? FW_BOLD : FW_NORMAL;
+        font.lfItalic = (AStyle & fsItalic) != 0;
+        font.lfUnderline = (AStyle & fsUnderline) != 0;
+        font.lfStrikeOut = (AStyle & fsStrikeOut) != 0;
+        font.lfCharSet = DEFAULT_CHARSET;
+        font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+        font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+        font.lfQuality = DEFAULT_QUALITY;
+        font.lfPitchAndFamily = FPitch == TFontPitch::fpFixed      ? FIXED_PITCH
+                                : FPitch == TFontPitch::fpVariable ? VARIABLE_PITCH
+                                                                   : DEFAULT_PITCH;
+        wcsncpy(font.lfFaceName, FName.c_str(), LF_FACESIZE - 1);
+        slot.Reset(CreateFontIndirectW(&font));
+    }
+    return slot.Get();
+}
+
+int LineHeightOf(HFONT AFont) {
+    TClientDC screen(nullptr);
+    TSelectObject select(screen.Get(), AFont);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(screen.Get(), &metrics);
+    return metrics.tmHeight;
+}
+
+TCanvas::~TCanvas() { FreeHandle(); }
+
+HDC TCanvas::Handle() {
+    if (!FDC) {
+        FDC.Reset(CreateCompatibleDC(nullptr));
+        if (FDC && FBitmap.Handle())
+            FOldBitmap = SelectObject(FDC.Get(), FBitmap.Handle());
+    }
+    return FDC.Get();
+}
+
+void TCanvas::FreeHandle() {
+    if (FDC && FOldBitmap)
+        SelectObject(FDC.Get(), FOldBitmap);
+    FOldBitmap = nullptr;
+    FDC.Reset();
+}
+
+TBitmap::TBitmap() = default;
+
+TBitmap::~TBitmap() {
+    // The canvas holds the bitmap selected; let it go before the bitmap is deleted.
+    FCanvas.reset();
+}
+
+TCanvas& TBitmap::Canvas() {
+    if (!FCanvas)
+        FCanvas = std::make_unique<TCanvas>(*this);
+    return *FCanvas;
+}
+
+void TBitmap::SetHandle(HBITMAP ABitmap) {
+    if (FCanvas) {
+        std::lock_guard lock(*FCanvas);
+        FCanvas->FreeHandle();
+    }
+    FHandle.Reset(ABitmap);
+    BITMAP info{};
+    if (ABitmap && GetObjectW(ABitmap, sizeof info, &info)) {
+        FWidth = info.bmWidth;
+        FHeight = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+    } else {
+        FWidth = FHeight = 0;
+    }
+}
+
+bool TBitmap::LoadFromResourceID(HINSTANCE AModule, int AId) {
+    auto bitmap = static_cast<HBITMAP>(
+        LoadImageW(AModule, MAKEINTRESOURCEW(AId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    SetHandle(bitmap);
+    return bitmap != nullptr;
+}
+
+void TBitmap::Draw(HDC ADestination, const RECT& ARect) {
+    if (Empty())
+        return;
+    TCanvas& canvas = Canvas();
+    std::lock_guard lock(canvas);
+    if (HDC source = canvas.Handle())
+        StretchBlt(ADestination, ARect.left, ARect.top, ARect.right - ARect.left,
+                   ARect.bottom - ARect.top, source, 0, 0, FWidth, FHeight, SRCCOPY);
+}
+
+std::unique_ptr<TGraphic> TBitmap::NewOfSameClass() const { return std::make_unique<TBitmap>(); }
+
+void TBitmap::Assign(const TGraphic& ASource) {
+    auto source = dynamic_cast<const TBitmap*>(&ASource);
+    if (!source || source == this)
+        return;
+    HBITMAP copy = nullptr;
+    if (source->FHandle) {
+        // A bitmap selected into a DC cannot be read; hold the source's canvas while copying.
+        if (source->FCanvas) {
+            std::lock_guard lock(*source->FCanvas);
+            source->FCanvas->FreeHandle();
+            copy = static_cast<HBITMAP>(
+                CopyImage(source->Handle(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        } else {
+            copy = static_cast<HBITMAP>(
+                CopyImage(source->Handle(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        }
+    }
+    SetHandle(copy);
+    FIgnorePalette = source->FIgnorePalette;
+}

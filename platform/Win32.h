@@ -1,0 +1,123 @@
+#pragma once
+// The Win32 headers and the small RAII wrappers every Windows-side unit shares.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <utility>
+
+// This module's own instance: the DLL's when linked into the DLL, never the host's.
+HINSTANCE ThisModule();
+
+// Owns one handle and closes it with Close; move-only. A borrowed handle stays a raw handle.
+template <class H, auto Close> class TUniqueHandle {
+public:
+    TUniqueHandle() = default;
+    explicit TUniqueHandle(H AHandle) : FHandle(AHandle) {}
+    TUniqueHandle(TUniqueHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, H{})) {}
+    TUniqueHandle& operator=(TUniqueHandle&& AOther) noexcept {
+        if (this != &AOther)
+            Reset(std::exchange(AOther.FHandle, H{}));
+        return *this;
+    }
+    TUniqueHandle(const TUniqueHandle&) = delete;
+    TUniqueHandle& operator=(const TUniqueHandle&) = delete;
+    ~TUniqueHandle() { Reset(); }
+
+    H Get() const { return FHandle; }
+    explicit operator bool() const { return FHandle != H{}; }
+    H Release() { return std::exchange(FHandle, H{}); }
+    void Reset(H AHandle = H{}) {
+        if (FHandle)
+            Close(FHandle);
+        FHandle = AHandle;
+    }
+
+private:
+    H FHandle{};
+};
+
+inline void CloseGdiObject(HGDIOBJ AObject) { DeleteObject(AObject); }
+inline void CloseDC(HDC ADC) { DeleteDC(ADC); }
+inline void CloseKernelHandle(HANDLE AHandle) { CloseHandle(AHandle); }
+
+using TFontHandle = TUniqueHandle<HFONT, CloseGdiObject>;
+using TBitmapHandle = TUniqueHandle<HBITMAP, CloseGdiObject>;
+using TBrushHandle = TUniqueHandle<HBRUSH, CloseGdiObject>;
+using TMemoryDC = TUniqueHandle<HDC, CloseDC>;
+using TKernelHandle = TUniqueHandle<HANDLE, CloseKernelHandle>;
+
+// Selects a GDI object into a DC for one scope.
+class TSelectObject {
+public:
+    TSelectObject(HDC ADC, HGDIOBJ AObject) : FDC(ADC), FOld(SelectObject(ADC, AObject)) {}
+    ~TSelectObject() {
+        if (FOld)
+            SelectObject(FDC, FOld);
+    }
+    TSelectObject(const TSelectObject&) = delete;
+    TSelectObject& operator=(const TSelectObject&) = delete;
+
+private:
+    HDC FDC;
+    HGDIOBJ FOld;
+};
+
+// The DC of a window's client area, from GetDC (null window: the screen).
+class TClientDC {
+public:
+    explicit TClientDC(HWND AWindow) : FWindow(AWindow), FDC(GetDC(AWindow)) {}
+    ~TClientDC() {
+        if (FDC)
+            ReleaseDC(FWindow, FDC);
+    }
+    TClientDC(const TClientDC&) = delete;
+    TClientDC& operator=(const TClientDC&) = delete;
+    HDC Get() const { return FDC; }
+
+private:
+    HWND FWindow;
+    HDC FDC;
+};
+
+// BeginPaint/EndPaint for one WM_PAINT.
+class TPaintDC {
+public:
+    explicit TPaintDC(HWND AWindow) : FWindow(AWindow) { FDC = BeginPaint(AWindow, &FPaint); }
+    ~TPaintDC() { EndPaint(FWindow, &FPaint); }
+    TPaintDC(const TPaintDC&) = delete;
+    TPaintDC& operator=(const TPaintDC&) = delete;
+    HDC Get() const { return FDC; }
+    const RECT& Area() const { return FPaint.rcPaint; }
+
+private:
+    HWND FWindow;
+    PAINTSTRUCT FPaint{};
+    HDC FDC;
+};
+
+// A slim reader/writer lock used as a plain mutex: no initialisation, no teardown, and it never
+// sends or waits for window messages.
+class TSlimLock {
+public:
+    void lock() { AcquireSRWLockExclusive(&FLock); }
+    void unlock() { ReleaseSRWLockExclusive(&FLock); }
+
+private:
+    SRWLOCK FLock = SRWLOCK_INIT;
+};
+
+// A Win32 critical section, usable with std::lock_guard.
+class TCriticalSection {
+public:
+    TCriticalSection() { InitializeCriticalSection(&FSection); }
+    ~TCriticalSection() { DeleteCriticalSection(&FSection); }
+    TCriticalSection(const TCriticalSection&) = delete;
+    TCriticalSection& operator=(const TCriticalSection&) = delete;
+    void lock() { EnterCriticalSection(&FSection); }
+    bool try_lock() { return TryEnterCriticalSection(&FSection) != 0; }
+    void unlock() { LeaveCriticalSection(&FSection); }
+
+private:
+    CRITICAL_SECTION FSection;
+};

@@ -1,0 +1,325 @@
+// The whole panel: its layout, what it paints, and its side of the exchange with the host.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "PanelHarness.h"
+
+namespace {
+
+TTerminalData EurUsd(double AAsk = 1.23456, double ABid = 1.23431) {
+    return TTerminalData(nullptr, "EURUSD", AAsk, ABid, 0.00001, 0.0001, 0.10, 50, 25, 15, 5);
+}
+
+// Records the web link instead of starting a browser.
+struct TLinkRecorder {
+    static inline int Calls = 0;
+    static inline std::wstring Link;
+    static inline HWND Owner = nullptr;
+    static void Open(HWND AOwner, const wchar_t* ALink) {
+        ++Calls;
+        Owner = AOwner;
+        Link = ALink;
+    }
+};
+
+class Panel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OpenWebLink = TLinkRecorder::Open;
+        TLinkRecorder::Calls = 0;
+    }
+
+    TPanelHarness FHarness{EurUsd()};
+    TPanelXT& ThePanel() { return FHarness.Panel(); }
+
+    // An exchange as the host makes it, with a block the panel must fill.
+    int Exchange(const TTerminalData& AData, double (&ABlock)[4]) {
+        for (double& value : ABlock)
+            value = -999;
+        return ThePanel().UpdateTerminal(&AData, ABlock);
+    }
+    int Exchange() {
+        double block[4];
+        return Exchange(EurUsd(), block);
+    }
+};
+
+void SaveBmp(const char* APath, const std::vector<COLORREF>& APixels, int AWidth, int AHeight) {
+    if (FILE* file = std::fopen(APath, "wb")) {
+        BITMAPFILEHEADER header{0x4D42, DWORD(54 + APixels.size() * 4), 0, 0, 54};
+        BITMAPINFOHEADER info{sizeof info, AWidth, -AHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        std::fwrite(&header, sizeof header, 1, file);
+        std::fwrite(&info, sizeof info, 1, file);
+        std::fwrite(APixels.data(), 4, APixels.size(), file);
+        std::fclose(file);
+    }
+}
+
+bool AnyPixelIs(const std::vector<COLORREF>& APixels, const RECT& ABox, COLORREF ARgb) {
+    for (int y = ABox.top; y < ABox.bottom; ++y)
+        for (int x = ABox.left; x < ABox.right; ++x)
+            if (APixels[y * 206 + x] == ARgb)
+                return true;
+    return false;
+}
+
+} // namespace
+
+TEST_F(Panel, LayoutFollowsTheRulesFromTheControlsBeforeIt) {
+    struct TRow {
+        const char* Name;
+        const TControl* Control;
+        int Left, Top, Width, Height;  // Width 0: the text's own width
+    };
+    TPanelXT& panel = ThePanel();
+    const auto& controls = panel.Controls();
+    auto at = [&](size_t AIndex) { return controls.at(AIndex).get(); };
+    // Creation order: symbol, version, separator, lot (+ its arrows), "Lots:", ...
+    const TControl* symbol = at(0);
+    const TControl* separator = at(2);
+    const TControl* image = nullptr;
+    for (const auto& control : controls)
+        if (dynamic_cast<const TImage*>(control.get()))
+            image = control.get();
+    ASSERT_NE(image, nullptr);
+    const int line = LineHeightOf(static_cast<const TLabel*>(at(1))->Font().Handle());
+    const int field = panel.edtLot->Height();
+    std::printf("caption line %d, symbol %dx%d, field %d\n", line, symbol->Width(),
+                symbol->Height(), field);
+
+    const TRow rows[] = {
+        {"symbol", symbol, 10, 7, 0, symbol->Height()},
+        {"version", at(1), 145, 6, 0, line},
+        {"separator", separator, 9, BottomOf(*symbol) + 2, 188, 2},
+        {"edtLot", panel.edtLot, 45, BottomOf(*separator) + 6, 35, field},
+        {"edtSL", panel.edtSL, 45, BottomOf(*panel.edtLot) + 6, 35, field},
+        {"edtTS", panel.edtTS, 146, panel.edtLot->Top(), 35, field},
+        {"edtTP", panel.edtTP, 146, panel.edtSL->Top(), 35, field},
+        {"image", image, 4, BottomOf(*panel.edtSL) + 7, 198, 50},
+        {"lblCenter", panel.lblCenter, 77, image->Top() + 3, 53, 17},
+        {"lblLeft", panel.lblLeft, 6, image->Top() + 29, 93, 17},
+        {"lblRight", panel.lblRight, 109, image->Top() + 29, 93, 17},
+        {"lblPowered", panel.lblPowered, 4, BottomOf(*image) + 3, 198, 17},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        std::printf("%-10s %3d %3d %3d %3d\n", row.Name, row.Control->Left(), row.Control->Top(),
+                    row.Control->Width(), row.Control->Height());
+        EXPECT_EQ(row.Control->Left(), row.Left);
+        EXPECT_EQ(row.Control->Top(), row.Top);
+        if (row.Width) {
+            EXPECT_EQ(row.Control->Width(), row.Width);
+        }
+        EXPECT_EQ(row.Control->Height(), row.Height);
+    }
+    // The caption labels stand 2 pixels below the fields they name.
+    for (size_t i = 0; i < controls.size(); ++i)
+        if (auto caption = dynamic_cast<const TLabel*>(at(i));
+            caption && !dynamic_cast<const TLabelXT*>(caption) && i > 2) {
+            const std::wstring text = caption->Caption();
+            const TEditXT* field = text == L"Lots:" || text == L"T/S:" ? panel.edtLot : panel.edtSL;
+            EXPECT_EQ(caption->Top(), field->Top() + 2) << std::string(text.begin(), text.end());
+        }
+    // Tahoma at 96 dpi: 13-pixel caption lines and 21-pixel fields. The 10-point symbol line is
+    // 16 pixels with Windows' Tahoma and 15 with Wine's, which moves everything below it up by one.
+    EXPECT_EQ(line, 13);
+    EXPECT_EQ(field, 21);
+    EXPECT_GE(symbol->Height(), 15);
+    EXPECT_LE(symbol->Height(), 16);
+    EXPECT_EQ(image->Top(), symbol->Height() + 72);
+}
+
+TEST_F(Panel, PaintsTheBevelTheSeparatorAndThePictureAsDesigned) {
+    const auto pixels = FHarness.Capture();
+    SaveBmp("panel.bmp", pixels, 206, 157);
+    auto at = [&](int X, int Y) { return pixels[Y * 206 + X]; };
+    const COLORREF face = ToRgb(GetSysColor(COLOR_BTNFACE));
+    const COLORREF shadow = ToRgb(GetSysColor(COLOR_BTNSHADOW));
+    const COLORREF highlight = ToRgb(GetSysColor(COLOR_BTNHIGHLIGHT));
+
+    for (int i = 0; i < 3; ++i) {  // the margin
+        EXPECT_EQ(at(i, 80), face);
+        EXPECT_EQ(at(205 - i, 80), face);
+        EXPECT_EQ(at(100, i), face);
+        EXPECT_EQ(at(100, 156 - i), face);
+    }
+    for (int x = 3; x <= 201; ++x)
+        ASSERT_EQ(at(x, 3), shadow) << "top bevel x " << x;
+    for (int y = 4; y <= 152; ++y)
+        ASSERT_EQ(at(3, y), shadow) << "left bevel y " << y;
+    for (int y = 3; y <= 152; ++y)
+        ASSERT_EQ(at(202, y), highlight) << "right bevel y " << y;
+    for (int x = 3; x <= 202; ++x)
+        ASSERT_EQ(at(x, 153), highlight) << "bottom bevel x " << x;
+    EXPECT_EQ(at(4, 4), face);
+
+    // The separator: a lowered line from x 9 to x 196.
+    const int top = BottomOf(*ThePanel().Controls().at(0)) + 2;
+    for (int x = 9; x <= 195; ++x)
+        ASSERT_EQ(at(x, top), shadow) << "separator top x " << x;
+    EXPECT_EQ(at(196, top), highlight);
+    EXPECT_EQ(at(9, top + 1), shadow);
+    for (int x = 10; x <= 196; ++x)
+        ASSERT_EQ(at(x, top + 1), highlight) << "separator bottom x " << x;
+    EXPECT_EQ(at(8, top), face);
+    EXPECT_EQ(at(197, top), face);
+
+    // The picture 1:1 at the image's place, except under the three price labels' text.
+    const auto picture = PixelsOf(TestPanelBitmap());
+    const int imageTop = ThePanel().lblLeft->Top() - 29;
+    const RECT labels[] = {ThePanel().lblCenter->BoundsRect(), ThePanel().lblLeft->BoundsRect(),
+                           ThePanel().lblRight->BoundsRect()};
+    int compared = 0;
+    for (int y = 0; y < 50; ++y)
+        for (int x = 0; x < 198; ++x) {
+            const POINT point{4 + x, imageTop + y};
+            bool covered = false;
+            for (const RECT& box : labels)
+                covered = covered || PtInRect(&box, point);
+            if (covered)
+                continue;
+            ASSERT_EQ(at(point.x, point.y), picture[y * 198 + x]) << "picture " << x << "," << y;
+            ++compared;
+        }
+    EXPECT_GT(compared, 198 * 50 / 2);
+}
+
+TEST_F(Panel, CaptionsShowInTheirColours) {
+    FHarness.ClickCentreOf(*ThePanel().lblLeft);
+    const auto pixels = FHarness.Capture();
+    const RECT symbol = ThePanel().Controls().at(0)->BoundsRect();
+    EXPECT_TRUE(AnyPixelIs(pixels, symbol, 0x0000FF)) << "blue symbol";
+    EXPECT_TRUE(AnyPixelIs(pixels, ThePanel().lblCenter->BoundsRect(), 0x808080)) << "grey spread";
+    EXPECT_TRUE(AnyPixelIs(pixels, ThePanel().lblPowered->BoundsRect(), 0x808080)) << "grey link";
+    EXPECT_TRUE(AnyPixelIs(pixels, ThePanel().lblRight->BoundsRect(), 0xFFFFFF)) << "white ask";
+    EXPECT_TRUE(AnyPixelIs(pixels, ThePanel().lblLeft->BoundsRect(), 0xFFA500)) << "orange bid";
+
+    Exchange();
+    const auto after = FHarness.Capture();
+    EXPECT_FALSE(AnyPixelIs(after, ThePanel().lblLeft->BoundsRect(), 0xFFA500));
+    EXPECT_TRUE(AnyPixelIs(after, ThePanel().lblLeft->BoundsRect(), 0xFFFFFF)) << "white again";
+}
+
+TEST_F(Panel, NothingClickedGivesZeroAndStillWritesAllFourValues) {
+    double block[4];
+    EXPECT_EQ(Exchange(EurUsd(), block), 0);
+    EXPECT_EQ(block[0], 0.1);  // lot
+    EXPECT_EQ(block[1], 50);   // stop-loss
+    EXPECT_EQ(block[2], 25);   // take-profit
+    EXPECT_EQ(block[3], 15);   // trailing stop, although its field stands above take-profit
+}
+
+TEST_F(Panel, TheBlockTakesTheFieldsInTheHostsOrder) {
+    FHarness.Type(*ThePanel().edtLot, L"0.10");
+    FHarness.Type(*ThePanel().edtTP, L"25.0");
+    FHarness.Type(*ThePanel().edtTS, L"7.5");
+    FHarness.Type(*ThePanel().edtSL, L"x");
+    double block[4];
+    Exchange(EurUsd(), block);
+    EXPECT_EQ(block[0], 0.1);
+    EXPECT_EQ(block[1], 0);  // not a number
+    EXPECT_EQ(block[2], 25);
+    EXPECT_EQ(block[3], 7.5);
+}
+
+TEST_F(Panel, SellIsReportedOnceAndTheLabelTurnsBack) {
+    FHarness.ClickCentreOf(*ThePanel().lblLeft);
+    EXPECT_TRUE(ThePanel().lblLeft->Clicked());
+    EXPECT_EQ(Exchange(), 2);
+    EXPECT_FALSE(ThePanel().lblLeft->Clicked());
+    EXPECT_EQ(Exchange(), 0);
+}
+
+TEST_F(Panel, BuyWinsOverSellAndTheSellClickIsGone) {
+    FHarness.ClickCentreOf(*ThePanel().lblLeft);
+    FHarness.ClickCentreOf(*ThePanel().lblRight);
+    EXPECT_EQ(Exchange(), 1);
+    EXPECT_EQ(Exchange(), 0);
+}
+
+TEST_F(Panel, TheLinkOpensOnceAtTheNextExchangeWithoutChangingTheResult) {
+    FHarness.ClickCentreOf(*ThePanel().lblPowered);
+    EXPECT_EQ(TLinkRecorder::Calls, 0);  // not at the click
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(TLinkRecorder::Calls, 1);
+    EXPECT_EQ(TLinkRecorder::Link, L"http://pellith.example/?adid=plt09");
+    EXPECT_EQ(TLinkRecorder::Owner, FHarness.PanelWindow());
+    EXPECT_EQ(ThePanel().lblPowered->Caption(), L"Powered by pellith.example");
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(TLinkRecorder::Calls, 1);
+
+    FHarness.ClickCentreOf(*ThePanel().lblPowered);
+    FHarness.ClickCentreOf(*ThePanel().lblRight);
+    EXPECT_EQ(Exchange(), 1);
+    EXPECT_EQ(TLinkRecorder::Calls, 2);
+}
+
+TEST_F(Panel, CaptionsFollowTheLatestPricesAndSamePricesRepaintNothing) {
+    double block[4];
+    Exchange(EurUsd(1.30012, 1.29990), block);
+    EXPECT_EQ(ThePanel().lblLeft->Caption(), L"1.29990");
+    EXPECT_EQ(ThePanel().lblRight->Caption(), L"1.30012");
+    EXPECT_EQ(ThePanel().lblCenter->Caption(), L"2.2");
+    FHarness.Settle();
+    const long painted = ThePanel().PaintCount();
+    for (int i = 0; i < 5; ++i)
+        Exchange(EurUsd(1.30012, 1.29990), block);
+    FHarness.Settle();
+    EXPECT_EQ(ThePanel().PaintCount(), painted);
+
+    // A new ask changes the ask and the spread: at most their two boxes are repainted.
+    Exchange(EurUsd(1.30013, 1.29990), block);
+    FHarness.Settle();
+    EXPECT_GT(ThePanel().PaintCount(), painted);
+    EXPECT_LE(ThePanel().PaintCount(), painted + 2);
+}
+
+TEST_F(Panel, TwoPanelsConsumeOnlyTheirOwnClicks) {
+    TPanelHarness other(EurUsd(), 320, 0);
+    FHarness.ClickCentreOf(*ThePanel().lblLeft);
+    other.ClickCentreOf(*other.Panel().lblRight);
+    double block[4];
+    EXPECT_EQ(other.Panel().UpdateTerminal(nullptr, block), 1);
+    EXPECT_EQ(Exchange(), 2);
+    EXPECT_EQ(other.Panel().UpdateTerminal(nullptr, block), 0);
+}
+
+TEST_F(Panel, WithoutASnapshotOnlyTheLatchesAreTaken) {
+    FHarness.ClickCentreOf(*ThePanel().lblLeft);
+    double block[4] = {-1, -2, -3, -4};
+    EXPECT_EQ(ThePanel().UpdateTerminal(nullptr, block), 2);
+    EXPECT_EQ(block[0], -1);
+    EXPECT_EQ(block[3], -4);
+    EXPECT_EQ(ThePanel().lblLeft->Caption(), L"1.23431");
+
+    const TTerminalData data = EurUsd(1.5, 1.4);
+    EXPECT_EQ(ThePanel().UpdateTerminal(&data, nullptr), 0);
+    EXPECT_EQ(ThePanel().lblLeft->Caption(), L"1.40000");
+}
+
+TEST_F(Panel, PricesThatAreNoNumbersShowAsWords) {
+    const TTerminalData data(nullptr, "", NAN, -INFINITY, 0, 0, 0, 0, 0, 0, 5);
+    double block[4];
+    Exchange(data, block);
+    EXPECT_EQ(ThePanel().lblRight->Caption(), L"NAN");
+    EXPECT_EQ(ThePanel().lblLeft->Caption(), L"-INF");
+    EXPECT_EQ(ThePanel().lblCenter->Caption(), L"NAN");
+    EXPECT_EQ(block[0], 0.1);
+}
+
+TEST_F(Panel, DestroyingTheWindowEndsThePanelThreadsLoop) {
+    bool quitPosted = false;
+    FHarness.PanelThread().Run([&] {
+        ThePanel().DestroyHandle();
+        MSG message;
+        // Take the quit message out again, or it would end this test thread's own loop.
+        quitPosted = PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+    });
+    EXPECT_TRUE(quitPosted);
+    EXPECT_EQ(ThePanel().Handle(), nullptr);
+    EXPECT_EQ(Exchange(), 0);  // the objects live on until their thread frees them
+}
