@@ -323,3 +323,47 @@ TEST_F(Panel, DestroyingTheWindowEndsThePanelThreadsLoop) {
     EXPECT_EQ(ThePanel().Handle(), nullptr);
     EXPECT_EQ(Exchange(), 0);  // the objects live on until their thread frees them
 }
+
+TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
+    const HWND panel = FHarness.PanelWindow();
+    const HWND fields[] = {ThePanel().edtLot->Handle(), ThePanel().edtSL->Handle()};
+    const HWND arrows[] = {ThePanel().edtLot->UpDown()->Handle(),
+                           ThePanel().edtTP->UpDown()->Handle()};
+    const UINT mouse[] = {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
+                          WM_RBUTTONDOWN, WM_CAPTURECHANGED, WM_MOUSELEAVE};
+    unsigned seed = 12345;
+    auto next = [&](unsigned ABound) {
+        seed = seed * 1103515245 + 12345;
+        return (seed >> 8) % ABound;
+    };
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 200; ++i) {
+            const int x = int(next(400)) - 100, y = int(next(300)) - 70;
+            const LPARAM where = MAKELPARAM(x, y);
+            switch (next(4)) {
+            case 0:
+            case 1:
+                PostMessageW(panel, mouse[next(7)], next(2) ? MK_LBUTTON : 0, where);
+                break;
+            case 2:
+                PostMessageW(fields[next(2)], WM_CHAR, 1 + next(0x2FF), 0);
+                break;
+            default:
+                PostMessageW(arrows[next(2)], next(2) ? WM_LBUTTONDOWN : WM_LBUTTONUP,
+                             MK_LBUTTON, MAKELPARAM(next(20), next(30)));
+                break;
+            }
+        }
+        FHarness.Settle();
+        double block[4];
+        const int result = Exchange(EurUsd(), block);
+        EXPECT_GE(result, 0);
+        EXPECT_LE(result, 2);
+    }
+    // Whatever happened, a plain click is still latched once and reported once.
+    PostMessageW(panel, WM_LBUTTONUP, 0, MAKELPARAM(0, 0));
+    Exchange();
+    FHarness.ClickCentreOf(*ThePanel().lblRight);
+    EXPECT_EQ(Exchange(), 1);
+    EXPECT_EQ(Exchange(), 0);
+}
