@@ -26,7 +26,7 @@ bool IsDigit(wchar_t c) {
 // matters, which one extra digit 1 stands for.
 constexpr int MaxKeptDigits = 800;
 
-// A decimal of at most 19 digits below 2^53, scaled by a power of ten up to 10^22, is two
+// Digits that make an integer of at most 2^53, scaled by at most 10^22 either way, are two
 // exact doubles: one multiplication or division gives the nearest double directly, provided the
 // arithmetic is done in double precision (SSE2 on i686, not the x87's extended registers).
 constexpr bool FastPathExact = FLT_EVAL_METHOD == 0;
@@ -51,7 +51,7 @@ constexpr long long ExtendedOverflowExponent = 4932;
 constexpr long long DoubleOverflowExponent = 309;
 constexpr long long DoubleUnderflowExponent = -325;
 
-// True when d1 d2 ... (the significant digits) times 10^4932 is at least the extended bound.
+// True when d1.d2d3... (the significant digits) times 10^4932 reaches the extended bound.
 bool ReachesExtendedOverflow(const char* digits, int count) {
     const int compared = static_cast<int>(ExtendedOverflowDigits.size());
     for (int i = 0; i < compared; ++i) {

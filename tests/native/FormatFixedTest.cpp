@@ -189,7 +189,8 @@ std::string ReferenceFixed(double x, int n) {
     char sci[40];
     const char* end =
         std::to_chars(sci, sci + sizeof sci, std::fabs(x), std::chars_format::scientific, 17).ptr;
-    const std::string digits = std::string(1, sci[0]) + std::string(sci + 2, sci + 19);
+    std::string digits(sci + 1, sci + 19);
+    digits[0] = sci[0]; // d1 over the point: the 18 digits
     int exponent = 0;
     std::from_chars(sci + (sci[20] == '+' ? 21 : 20), end, exponent);
     const int kept = exponent + 1 + n;
@@ -214,7 +215,9 @@ std::string ReferenceFixed(double x, int n) {
         scaled.insert(0, n + 1 - scaled.size(), '0');
     if (n > 0)
         scaled.insert(scaled.size() - n, 1, '.');
-    return negative ? "-" + scaled : scaled;
+    if (negative)
+        scaled.insert(0, 1, '-');
+    return scaled;
 }
 
 TEST(FormatFixed, AgreesWithAReferenceOnTheStandardLibrarysDigits) {
