@@ -197,7 +197,9 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
                                          double TrailStopStartPips, int ADigits, HWND AWindow,
                                          const char* lpSym) {
     try {
-        if (!IsWindow(AWindow))
+        // A panel is no chart: building in one would overwrite the property that leads from
+        // its window to its object.
+        if (!IsWindow(AWindow) || IsPanelWindow(AWindow))
             return;
         if (FindAttachedPanel(AWindow, SW_SHOWNORMAL))
             return;

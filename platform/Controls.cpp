@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <cwchar>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -380,6 +382,12 @@ void TPanel::HintChanged(TControl& AControl) {
     SendMessageW(FHintWindow, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     if (AControl.ShowHint())
         SendMessageW(FHintWindow, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+bool IsPanelWindow(HWND AWindow) {
+    wchar_t name[std::size(PanelClassName) + 1] = {};
+    return GetClassNameW(AWindow, name, int(std::size(name))) &&
+           wcscmp(name, PanelClassName) == 0;
 }
 
 // ---- TEdit -------------------------------------------------------------------------------

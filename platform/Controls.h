@@ -180,6 +180,9 @@ private:
     std::atomic<long> FPaintCount{0};
 };
 
+// True for the window of a panel of this library, of any copy of it that is loaded.
+bool IsPanelWindow(HWND AWindow);
+
 // A single-line text field: the stock EDIT control with a sunken client edge.
 class TEdit : public TWinControl {
 public:
