@@ -140,6 +140,8 @@ TPanel::TPanel() : TWinControl(nullptr) {
 }
 
 TPanel::~TPanel() {
+    if (FSurfaceDC && FSurfaceOld)
+        SelectObject(FSurfaceDC.Get(), FSurfaceOld);
     // Cut the window off from this object first: WM_DESTROY must not reach a half-destroyed one.
     if (HWND window = Handle()) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -257,12 +259,23 @@ void TPanel::WMPaint() {
         return;
 
     // Compose off screen so that labels drawn over the picture never flicker.
-    TMemoryDC memory(CreateCompatibleDC(paint.Get()));
-    TBitmapHandle surface(CreateCompatibleBitmap(paint.Get(), client.right, client.bottom));
-    if (!memory || !surface)
-        return;
-    TSelectObject select(memory.Get(), surface.Get());
-    const HDC dc = memory.Get();
+    if (!FSurfaceDC || FSurfaceSize.cx != client.right || FSurfaceSize.cy != client.bottom) {
+        if (FSurfaceDC && FSurfaceOld)
+            SelectObject(FSurfaceDC.Get(), FSurfaceOld);
+        FSurfaceOld = nullptr;
+        FSurface.Reset(CreateCompatibleBitmap(paint.Get(), client.right, client.bottom));
+        FSurfaceDC.Reset(CreateCompatibleDC(paint.Get()));
+        if (!FSurfaceDC || !FSurface) {
+            FSurfaceDC.Reset();
+            return;
+        }
+        FSurfaceOld = SelectObject(FSurfaceDC.Get(), FSurface.Get());
+        FSurfaceSize = {client.right, client.bottom};
+    }
+    const HDC dc = FSurfaceDC.Get();
+    // Paint only what is invalid; the rest of the surface keeps what it had.
+    const int clip = SaveDC(dc);
+    IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
 
     FillPixels(dc, 0, 0, client.right, client.bottom, ColorToRGB(FColor));
     PaintBevels(dc);
@@ -278,6 +291,7 @@ void TPanel::WMPaint() {
         graphic->Paint(dc, RECT{0, 0, graphic->Width(), graphic->Height()});
         RestoreDC(dc, saved);
     }
+    RestoreDC(dc, clip);
     BitBlt(paint.Get(), area.left, area.top, area.right - area.left, area.bottom - area.top, dc,
            area.left, area.top, SRCCOPY);
 }

@@ -178,6 +178,11 @@ private:
     TControl* FCaptured = nullptr;
     HWND FHintWindow = nullptr;
     std::atomic<long> FPaintCount{0};
+    // The off-screen surface, kept between paints: making it each time costs more than painting.
+    TMemoryDC FSurfaceDC;
+    TBitmapHandle FSurface;
+    HGDIOBJ FSurfaceOld = nullptr;
+    SIZE FSurfaceSize{0, 0};
 };
 
 // True for the window of a panel of this library, of any copy of it that is loaded.

@@ -90,7 +90,7 @@ class DemoSession : public testing::Test {
         TKernelHandle processHandle(process.hProcess);
         TKernelHandle threadHandle(process.hThread);
         // A hang watchdog, far beyond the session's own length.
-        if (WaitForSingleObject(process.hProcess, 180000) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(process.hProcess, 300000) != WAIT_OBJECT_0) {
             TerminateProcess(process.hProcess, 99);
             WaitForSingleObject(process.hProcess, 10000);
             Hung = true;
