@@ -21,35 +21,35 @@ TEST(DemoSymbols, HaveTheConventionalDigitsAndPips) {
         {"EURUSD", 5, 0.00001, 0.0001}, {"USDJPY", 3, 0.001, 0.01}, {"XAUUSD", 2, 0.01, 0.1}};
     ASSERT_EQ(DemoSymbols().size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
-        const TSymbolSpec& spec = DemoSymbols()[i];
-        EXPECT_EQ(spec.Name, expected[i].Name);
-        EXPECT_EQ(spec.Digits, expected[i].Digits);
-        EXPECT_DOUBLE_EQ(spec.Point, expected[i].Point);
-        EXPECT_DOUBLE_EQ(spec.Pip, expected[i].Pip);
-        EXPECT_TRUE(OnDigits(spec.StartBid, spec.Digits)) << spec.Name;
+        const TSymbolSpec& symbol = DemoSymbols()[i];
+        EXPECT_EQ(symbol.Name, expected[i].Name);
+        EXPECT_EQ(symbol.Digits, expected[i].Digits);
+        EXPECT_DOUBLE_EQ(symbol.Point, expected[i].Point);
+        EXPECT_DOUBLE_EQ(symbol.Pip, expected[i].Pip);
+        EXPECT_TRUE(OnDigits(symbol.StartBid, symbol.Digits)) << symbol.Name;
     }
 }
 
 TEST(RandomWalk, QuotesOnTheSymbolsDigitsWithAPositiveSpreadOfAFewPips) {
-    for (const TSymbolSpec& spec : DemoSymbols()) {
-        TRandomWalk walk(spec, 42);
+    for (const TSymbolSpec& symbol : DemoSymbols()) {
+        TRandomWalk walk(symbol, 42);
         double previous = walk.Current().Bid;
         for (int i = 0; i < 2000; ++i) {
             const TQuote q = walk.Next();
-            ASSERT_TRUE(OnDigits(q.Bid, spec.Digits)) << spec.Name << " " << q.Bid;
-            ASSERT_TRUE(OnDigits(q.Ask, spec.Digits)) << spec.Name << " " << q.Ask;
-            ASSERT_GT(q.Ask, q.Bid) << spec.Name;
-            ASSERT_LT(q.Ask - q.Bid, 3 * spec.SpreadPips * spec.Pip) << spec.Name;
+            ASSERT_TRUE(OnDigits(q.Bid, symbol.Digits)) << symbol.Name << " " << q.Bid;
+            ASSERT_TRUE(OnDigits(q.Ask, symbol.Digits)) << symbol.Name << " " << q.Ask;
+            ASSERT_GT(q.Ask, q.Bid) << symbol.Name;
+            ASSERT_LT(q.Ask - q.Bid, 3 * symbol.SpreadPips * symbol.Pip) << symbol.Name;
             // A tick moves a few pips at most: ten standard deviations never happen.
-            ASSERT_LT(std::abs(q.Bid - previous), 10 * spec.VolatilityPips * spec.Pip) << spec.Name;
+            ASSERT_LT(std::abs(q.Bid - previous), 10 * symbol.VolatilityPips * symbol.Pip) << symbol.Name;
             previous = q.Bid;
         }
     }
 }
 
 TEST(RandomWalk, RepeatsForTheSameSeedOnly) {
-    const TSymbolSpec& spec = DemoSymbols()[0];
-    TRandomWalk a(spec, 7), b(spec, 7), c(spec, 8);
+    const TSymbolSpec& symbol = DemoSymbols()[0];
+    TRandomWalk a(symbol, 7), b(symbol, 7), c(symbol, 8);
     bool differs = false;
     for (int i = 0; i < 50; ++i) {
         const TQuote qa = a.Next(), qb = b.Next(), qc = c.Next();

@@ -8,9 +8,9 @@
 namespace {
 
 const TSymbolSpec& Symbol(const char* AName) {
-    for (const TSymbolSpec& spec : DemoSymbols())
-        if (spec.Name == AName)
-            return spec;
+    for (const TSymbolSpec& symbol : DemoSymbols())
+        if (symbol.Name == AName)
+            return symbol;
     throw std::logic_error("no such symbol");
 }
 
