@@ -29,22 +29,7 @@ void StartWatchdog(int ASeconds) {
 
 } // namespace
 
-std::wstring TestOption(const char* AName) {
-    const std::string prefix = std::string("--") + AName + "=";
-    for (const std::string& argument : Arguments) {
-        if (argument.rfind(prefix, 0) != 0)
-            continue;
-        std::string value = argument.substr(prefix.size());
-        if (!value.empty() && value[0] == '/') {
-            for (char& c : value)
-                if (c == '/')
-                    c = '\\';
-            value = "Z:" + value;
-        }
-        return Wide(value);
-    }
-    return {};
-}
+std::wstring TestOption(const char* AName) { return CommandLineOption(Arguments, AName); }
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

@@ -15,22 +15,7 @@
 // Set by the test program's main from its command line.
 extern std::vector<std::string> TestArguments;
 
-std::wstring TestOption(const char* AName) {
-    const std::string prefix = std::string("--") + AName + "=";
-    for (const std::string& argument : TestArguments) {
-        if (argument.rfind(prefix, 0) != 0)
-            continue;
-        std::string value = argument.substr(prefix.size());
-        if (!value.empty() && value[0] == '/') {
-            for (char& c : value)
-                if (c == '/')
-                    c = '\\';
-            value = "Z:" + value;
-        }
-        return Wide(value);
-    }
-    return {};
-}
+std::wstring TestOption(const char* AName) { return CommandLineOption(TestArguments, AName); }
 
 const std::wstring& DllPath() {
     static const std::wstring path = TestOption("dll");
