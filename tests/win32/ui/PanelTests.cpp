@@ -367,3 +367,38 @@ TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
     EXPECT_EQ(Exchange(), 1);
     EXPECT_EQ(Exchange(), 0);
 }
+
+TEST(BitmapXT, CopiesStayBitmapXTAndIgnorePalettes) {
+    const TBitmapXT empty;
+    EXPECT_TRUE(empty.Empty());
+    EXPECT_TRUE(empty.IgnorePalette());
+    const TBitmapXT& loaded = TestPanelBitmap();
+    ASSERT_EQ(loaded.Width(), 198);
+    ASSERT_EQ(loaded.Height(), 50);
+
+    auto copy = loaded.NewOfSameClass();
+    copy->Assign(loaded);
+    auto* bitmap = dynamic_cast<TBitmapXT*>(copy.get());
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_TRUE(bitmap->IgnorePalette());
+    EXPECT_EQ(PixelsOf(*bitmap), PixelsOf(loaded));
+    EXPECT_NE(bitmap->Handle(), loaded.Handle());  // its own pixels, not shared
+
+    // Drawing copies 1:1 from the destination's origin, whatever rectangle's left and top.
+    TClientDC screen(nullptr);
+    TMemoryDC target(CreateCompatibleDC(screen.Get()));
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 198, -50, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    TBitmapHandle surface(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    {
+        TSelectObject select(target.Get(), surface.Get());
+        SetStretchBltMode(target.Get(), HALFTONE);
+        bitmap->Draw(target.Get(), RECT{7, 9, 198, 50});
+    }
+    GdiFlush();
+    const auto expected = PixelsOf(loaded);
+    const auto* drawn = static_cast<const DWORD*>(bits);
+    for (size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(drawn[i] & 0xFFFFFF, expected[i]) << "pixel " << i;
+}
