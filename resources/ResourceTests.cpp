@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "PellithVersion.h"
 #include "platform/Win32.h"
 #include "resources/ResourceIds.h"
 
@@ -125,14 +126,17 @@ class ModuleVersion : public ::testing::Test {
     std::vector<std::uint8_t> FBlock;
 };
 
-TEST_F(ModuleVersion, FileAndProductVersionAre1200) {
+// The project version (1.2.0 gives 1.2.0.0), in both the numbers and the strings.
+TEST_F(ModuleVersion, FileAndProductVersionAreTheProjectVersion) {
     const auto* fixed = Query<VS_FIXEDFILEINFO>(L"\\");
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, (1u << 16) | 2u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, (1u << 16) | 2u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    const DWORD high = DWORD{PELLITH_VERSION_MAJOR} << 16 | PELLITH_VERSION_MINOR;
+    const DWORD low = DWORD{PELLITH_VERSION_PATCH} << 16 | PELLITH_VERSION_TWEAK;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
 }
 
 TEST_F(ModuleVersion, StringsNameTheProductInUsEnglishUnicode) {
@@ -148,10 +152,13 @@ TEST_F(ModuleVersion, StringsNameTheProductInUsEnglishUnicode) {
         const wchar_t* Name;
         const wchar_t* Value;
     } strings[] = {
-        {L"CompanyName", L"Pellith"},          {L"FileDescription", L"Pellith order-entry panel"},
-        {L"FileVersion", L"1.2.0.0"},          {L"InternalName", L"Pellith"},
-        {L"OriginalFilename", L"Pellith.dll"}, {L"ProductName", L"Pellith"},
-        {L"ProductVersion", L"1.2.0.0"},
+        {L"CompanyName", L"Pellith"},
+        {L"FileDescription", L"Pellith order-entry panel"},
+        {L"FileVersion", PELLITH_VERSION_TEXT_W},
+        {L"InternalName", L"Pellith"},
+        {L"OriginalFilename", L"Pellith.dll"},
+        {L"ProductName", L"Pellith"},
+        {L"ProductVersion", PELLITH_VERSION_TEXT_W},
     };
     for (const auto& string : strings) {
         const auto* value =
