@@ -478,7 +478,7 @@ void OpenAtMarket(int type)
          break;
       if(!Transient(error) && !OutcomeUnknown(error))
          break;
-      if(attempt >= PELLITH_ATTEMPTS || GetTickCount() - started > PELLITH_RETRY_MS)
+      if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
          break;
       Journal(what + ": " + ErrorText(error) + ", trying again");
       Sleep(PELLITH_RETRY_PAUSE);
@@ -535,7 +535,7 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
       error = ErrorText(code);
       if(!Transient(code) && !OutcomeUnknown(code))
          break;
-      if(attempt >= PELLITH_ATTEMPTS || GetTickCount() - started > PELLITH_RETRY_MS)
+      if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
          break;
       Sleep(PELLITH_RETRY_PAUSE);
      }

@@ -161,6 +161,9 @@ constexpr int MODE_LOTSTEP = 24;
 constexpr int MODE_MAXLOT = 25;
 constexpr int MODE_FREEZELEVEL = 33;
 
+// The reference names the identifiers of the next groups without their numbers: an expert uses
+// them only by name, and the values below are this runtime's own.
+
 // --- Symbol properties for SymbolInfoInteger and the execution modes (same page, tables
 //     ENUM_SYMBOL_INFO_INTEGER and ENUM_SYMBOL_TRADE_EXECUTION) ------------------------------
 constexpr int SYMBOL_TRADE_EXEMODE = 33;
