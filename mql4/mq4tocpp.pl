@@ -259,8 +259,8 @@ sub handle_item {
     # A prototype: members need none.
     return if $item =~ /^(?:$TYPES|void)\s+[A-Za-z_]\w*\s*\([^{};]*\)\s*;$/s;
 
-    if ($item =~ /^((?:const\s+)?(?:$TYPES|void))\s+([A-Za-z_]\w*)\s*\(([^{};]*)\)\s*\{(.*)\}$/s) {
-        my ($type, $name, $parameters, $body) = ($1, $2, $3, $4);
+    if ($item =~ /^((?:const\s+)?(?:$TYPES|void))\s+([A-Za-z_]\w*)\s*\(([^{};]*)\)(\s*)\{(.*)\}$/s) {
+        my ($type, $name, $parameters, $gap, $body) = ($1, $2, $3, $4, $5);
         my $cpp = translate_arrays("$type $name($parameters)", $line);
         if (exists $events{$name}) {
             (my $signature = "$type(" . join(',', map { s/^\s+|\s+$//gr =~ s/\s+\w+$//r }
@@ -269,7 +269,8 @@ sub handle_item {
             $cpp .= ' override';
         }
         my $translated = translate_arrays($body, $line);
-        push @members, "$directive\n    $cpp {$translated}";
+        # The body keeps its lines, so that the compiler's messages name the .mq4 line.
+        push @members, "$directive\n    $cpp" . ("\n" x ($gap =~ tr/\n//)) . " {$translated}";
         return;
     }
 

@@ -317,6 +317,7 @@ TEST(ExpertTrailing, MovesTheStopByAtLeastAStepOnlyTowardsProfit) {
     kit.Server.ClearRequests();
     Walk(kit, {&expert}, 1.08450, 1.08750); // a 30-pip climb
     const auto modifies = kit.Modifies();
+    RecordProperty("modifications_over_30_pips", static_cast<int>(modifies.size()));
     EXPECT_GE(modifies.size(), 15u);
     EXPECT_LE(modifies.size(), 20u) << "one modification per pip, not per point";
     for (std::size_t i = 1; i < modifies.size(); ++i)

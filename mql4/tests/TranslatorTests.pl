@@ -4,7 +4,7 @@
 use strict;
 use warnings;
 
-my ($translator, $dir) = @ARGV;
+my ($translator, $dir, $clang, $root) = @ARGV;
 mkdir $dir unless -d $dir;
 my $head = "#property strict\n";
 my @cases = (
@@ -69,6 +69,26 @@ if ($? != 0) {
         }
     }
     print "ok: a good expert\n";
+}
+# "text" + 5 appends in MQL4 and is pointer arithmetic in C++: the translated expert compiled by
+# clang with -Werror=string-plus-int stops there, naming the .mq4 line.
+if ($clang) {
+    my $bad = "$dir/Plus.mq4";
+    open(my $plus, '>', $bad) or die;
+    print $plus "${head}void OnTick()\n  {\n   Print(\"count \" + 5);\n  }\n";
+    close $plus;
+    system($^X, $translator, $bad, "$dir/mql4/Plus.h") == 0 or die "cannot translate $bad\n"
+        if mkdir("$dir/mql4") || -d "$dir/mql4";
+    open(my $unit, '>', "$dir/Plus.cpp") or die;
+    print $unit "#include \"mql4/Plus.h\"\n";
+    close $unit;
+    my $said = `"$clang" -std=c++20 -fsyntax-only -Werror=string-plus-int -I"$root" -I"$dir" "$dir/Plus.cpp" 2>&1`;
+    if ($? == 0 || index($said, "Plus.mq4:4:") < 0 || index($said, 'string-plus-int') < 0) {
+        print "FAILED: \"count \" + 5 was not rejected at Plus.mq4:4: $said";
+        $failed++;
+    } else {
+        print "ok: \"text\" + 5 is rejected at its .mq4 line\n";
+    }
 }
 print "$failed failed\n";
 exit($failed ? 1 : 0);
