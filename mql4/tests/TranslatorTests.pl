@@ -24,6 +24,7 @@ my @cases = (
     ['two arrays dims', "${head}double a[2][3];\n", 2, 'not handled: double a[2][3];'],
     ['two variables', "${head}int a, b;\n", 2, 'not handled: int a, b;'],
     ['an input expression', "${head}input int A = 2 * 3;\n", 2, 'not a literal'],
+    ['a color literal', "${head}color c = C'128,128,128';\n", 2, 'a color or datetime literal'],
     ['long long', "${head}long long x;\n", 2, "'long long' is not MQL4"],
     ['a wrong OnDeinit', "${head}void OnDeinit()\n  {\n  }\n", 2, 'OnDeinit must be declared void(const int)'],
     ['an open block', "${head}void F()\n  {\n", 4, 'the file ends inside a block'],
