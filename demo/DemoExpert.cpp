@@ -1,6 +1,8 @@
 #include "demo/DemoExpert.h"
 
 #include <charconv>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 
 #include "terminal/PanelUser.h"
@@ -12,9 +14,10 @@ constexpr COLORREF BuyColour = RGB(80, 150, 255);
 constexpr COLORREF SellColour = RGB(255, 160, 40);
 constexpr COLORREF StopColour = RGB(230, 50, 50);
 constexpr COLORREF TargetColour = RGB(60, 210, 60);
+constexpr int TimerCheckMs = 25; // how often the loop looks whether the expert's timer is due
 
-const char* SideName(TSide ASide) {
-    return ASide == TSide::Buy ? "buy" : "sell";
+const char* SideName(int AType) {
+    return AType == otBuy ? "buy" : "sell";
 }
 
 std::string Hex(const void* AValue) {
@@ -31,16 +34,61 @@ std::string ValuesText(const std::array<double, 4>& AValues) {
            " tp=" + Shortest(AValues[esTakeProfit]) + " ts=" + Shortest(AValues[esTrailingStop]);
 }
 
+HWND WindowOf(int AChart) {
+    return reinterpret_cast<HWND>(static_cast<std::intptr_t>(AChart));
+}
+
+// A distance in pips between two prices, as the log shows it.
+std::string PipsBetween(double AFrom, double ATo, double APip) {
+    return Shortest(std::round(std::abs(ATo - AFrom) / APip * 10) / 10);
+}
+
 } // namespace
 
+TSymbolRules DemoTradeRules(const TSymbolSpec& ASpec) {
+    TSymbolRules rules;
+    rules.Name = ASpec.Name;
+    rules.Digits = ASpec.Digits;
+    rules.Point = ASpec.Point;
+    rules.ContractSize = ASpec.ContractSize;
+    rules.DollarIsBase = ASpec.QuotedInYen;
+    if (ASpec.Name == "USDJPY")
+        rules.Execution = TExecution::Market;
+    if (ASpec.Name == "XAUUSD")
+        rules.StopLevel = 50;
+    return rules;
+}
+
+mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec) {
+    mql4::TPellithPanelInputs inputs;
+    inputs.InpLots = 0.10;
+    inputs.InpStopLossPips = 10;
+    inputs.InpTakeProfitPips = 15;
+    inputs.InpTrailingStopPips = 0;
+    // Gold is quoted with 2 digits and a pip of 0.1: the trader says so; the expert knows the
+    // pip of 3- and 5-digit quotes by itself.
+    if (ASpec.Digits == 2)
+        inputs.InpPointsPerPip = static_cast<int>(std::lround(ASpec.Pip / ASpec.Point));
+    return inputs;
+}
+
 TDemoExpert::TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost,
-                         HWND AChart, TDemoLog& ALog, TDemoStats& AStats,
-                         std::atomic<int>& ATickets, std::uint32_t ASeed)
+                         HWND AChart, TDemoLog& ALog, TDemoStats& AStats, TTradeServer& AServer,
+                         std::uint32_t ASeed)
     : FSpec(ASpec), FLibrary(ALibrary), FHost(AHost), FChart(AChart), FLog(ALog), FStats(AStats),
-      FWalk(ASpec, ASeed),
-      FTiming(ASeed ^ 0x5EED), FBlock{FDefaults.Lots, FDefaults.StopLossPips,
-                                      FDefaults.TakeProfitPips, FDefaults.TrailingStopPips},
-      FBook(ASpec, ATickets), FStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      FServer(AServer), FWalk(ASpec, ASeed), FTiming(ASeed ^ 0x5EED),
+      FStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    mql4::TMqlChart chart;
+    chart.Symbol = ASpec.Name;
+    chart.Period = 1;
+    chart.Id = 131000000000000000LL + static_cast<std::int64_t>(ASeed % 1000);
+    chart.WindowHandle = static_cast<mql4::mql_long>(reinterpret_cast<std::intptr_t>(AChart));
+    FTag = "Pellith " + std::to_string(chart.Id) + "/";
+    mql4::TMqlHost& host = *this;
+    mql4::TPellithPanelImports& imports = *this;
+    FExpert = std::make_unique<mql4::TPellithPanel>(FServer, host, chart, imports,
+                                                    DemoExpertInputs(ASpec));
+}
 
 TDemoExpert::~TDemoExpert() {
     Stop();
@@ -50,113 +98,173 @@ void TDemoExpert::Start() {
     FThread = std::thread(&TDemoExpert::Run, this);
 }
 
-void TDemoExpert::Stop() {
+void TDemoExpert::Stop(int AReason) {
+    FStopReason = AReason;
     SetEvent(FStopEvent.Get());
     if (FThread.joinable())
         FThread.join();
 }
 
+std::vector<TServerOrder> TDemoExpert::MyOrders() const {
+    std::vector<TServerOrder> mine;
+    for (const TServerOrder& order : FServer.AllOrders())
+        if (order.Comment.rfind(FTag, 0) == 0)
+            mine.push_back(order);
+    return mine;
+}
+
 double TDemoExpert::RealisedProfit() const {
-    std::lock_guard lock(FBookLock);
-    return FBook.RealisedProfit();
+    double sum = 0;
+    for (const TServerOrder& order : MyOrders())
+        if (order.Closed())
+            sum += order.Profit;
+    return sum;
 }
 
 double TDemoExpert::OpenProfit() const {
-    std::lock_guard lock(FBookLock);
-    return FBook.OpenProfit();
+    double sum = 0;
+    for (const TServerOrder& order : MyOrders())
+        if (!order.Closed())
+            sum += order.Profit;
+    return sum;
 }
 
 void TDemoExpert::Run() {
-    // The expert's own thread: the only one that calls the library for this chart.
-    const TQuote start = FWalk.Current();
-    FBids.push_back(start.Bid);
-    FLibrary.TerminalCreate(start.Ask, start.Bid, FSpec.Point, FSpec.Pip, FDefaults.Lots,
-                            FDefaults.StopLossPips, FDefaults.TakeProfitPips,
-                            FDefaults.TrailingStopPips, FSpec.Digits, FChart, FSpec.Name.c_str());
-    FLog.Write(FSpec.Name, "create ask=" + Fixed(start.Ask, FSpec.Digits) + " bid=" +
-                               Fixed(start.Bid, FSpec.Digits) + " point=" + Shortest(FSpec.Point) +
-                               " pip=" + Shortest(FSpec.Pip) + " " + ValuesText(FBlock) +
-                               " digits=" + std::to_string(FSpec.Digits) + " chart=" + Hex(FChart));
-    Draw(start);
+    // The expert's own thread: the only one that runs its events and calls the library for
+    // this chart.
+    TQuote quote = FWalk.Current();
+    FServer.SetQuote(FSpec.Name, quote.Bid, quote.Ask);
+    FBids.push_back(quote.Bid);
+    FExpert->Init();
+    Draw(quote);
 
     std::uniform_int_distribution<int> pause(80, 250);
-    long tick = 0;
-    while (WaitForSingleObject(FStopEvent.Get(), static_cast<DWORD>(pause(FTiming))) ==
-           WAIT_TIMEOUT) {
-        const TQuote quote = FWalk.Next();
-        ++tick;
-        ++FStats.Ticks;
-        FBids.push_back(quote.Bid);
-        if (FBids.size() > HistoryLength)
-            FBids.erase(FBids.begin());
-        {
-            std::lock_guard lock(FBookLock);
-            for (const TPositionEvent& event : FBook.OnQuote(quote, FBlock[esTrailingStop])) {
-                const TPosition& p = event.Position;
-                if (event.Kind == TPositionEvent::ekTrail) {
-                    FLog.Write(FSpec.Name, "order ticket=" + std::to_string(p.Ticket) +
-                                               " trail sl=" + Fixed(p.StopLoss, FSpec.Digits) +
-                                               " from=" + Fixed(event.OldStopLoss, FSpec.Digits));
-                } else {
-                    ++FStats.Closed;
-                    FLog.Write(FSpec.Name, "order ticket=" + std::to_string(p.Ticket) +
-                                               " close price=" + Fixed(p.ClosePrice, FSpec.Digits) +
-                                               " reason=" + p.CloseReason +
-                                               " profit=" + SignedFixed(p.Profit, 2));
-                }
-            }
+    auto nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(pause(FTiming));
+    auto nextTimer = std::chrono::steady_clock::now();
+    while (WaitForSingleObject(FStopEvent.Get(), TimerCheckMs) == WAIT_TIMEOUT) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextTick) {
+            quote = FWalk.Next();
+            ++FTick;
+            ++FStats.Ticks;
+            FBids.push_back(quote.Bid);
+            if (FBids.size() > HistoryLength)
+                FBids.erase(FBids.begin());
+            FServer.SetQuote(FSpec.Name, quote.Bid, quote.Ask);
+            FExpert->Tick();
+            nextTick = now + std::chrono::milliseconds(pause(FTiming));
+        } else if (FExpert->TimerMilliseconds() > 0 && now >= nextTimer) {
+            FExpert->Timer();
+            nextTimer = now + std::chrono::milliseconds(FExpert->TimerMilliseconds());
+        } else {
+            continue;
         }
-        Exchange(tick, quote);
+        WatchOrders();
         WatchPanel();
         Draw(quote);
     }
 
-    FLibrary.TerminalDelete(FChart);
-    FLog.Write(FSpec.Name, "delete ticks=" + std::to_string(tick));
+    FExpert->Deinit(FStopReason);
+    WatchOrders();
+    if (!FExpert->CriticalError().empty())
+        FLog.Write(FSpec.Name, "critical-error " + FExpert->CriticalError());
 }
 
-void TDemoExpert::Exchange(long ATick, const TQuote& AQuote) {
-    const int result =
-        FLibrary.TerminalProcessMsg(AQuote.Ask, AQuote.Bid, FSpec.Point, FSpec.Pip, FSpec.Digits,
-                                    FBlock.data(), ExchangeBlockSize, FChart);
+void TDemoExpert::TerminalCreate(double AAsk, double ABid, double APoint, double APip,
+                                 double ALots, double AStopLoss, double ATakeProfit,
+                                 double ATrailing, int ADigits, int AChart,
+                                 mql4::TMqlArray<mql4::uchar>& ASymbol) {
+    const char* symbol = reinterpret_cast<const char*>(ASymbol.Data());
+    FLibrary.TerminalCreate(AAsk, ABid, APoint, APip, ALots, AStopLoss, ATakeProfit, ATrailing,
+                            ADigits, WindowOf(AChart), symbol);
+    FBlock = {ALots, AStopLoss, ATakeProfit, ATrailing};
+    FLog.Write(FSpec.Name, "create ask=" + Fixed(AAsk, ADigits) + " bid=" + Fixed(ABid, ADigits) +
+                               " point=" + Shortest(APoint) + " pip=" + Shortest(APip) + " " +
+                               ValuesText(FBlock) + " digits=" + std::to_string(ADigits) +
+                               " chart=" + Hex(WindowOf(AChart)) + " symbol=" + symbol);
+}
+
+int TDemoExpert::TerminalProcessMsg(double AAsk, double ABid, double APoint, double APip,
+                                    int ADigits, mql4::TMqlArray<double>& AValues, int ASize,
+                                    int AChart) {
+    // The expert's block has 4 doubles, as its declaration says; the library reads ASize.
+    const int result = FLibrary.TerminalProcessMsg(AAsk, ABid, APoint, APip, ADigits,
+                                                   AValues.Data(), ASize, WindowOf(AChart));
     ++FStats.Exchanges;
-    if (FPolicy.ShouldLog(ATick, result, FBlock)) {
+    for (int i = 0; i < 4 && i < AValues.Size(); ++i)
+        FBlock[static_cast<std::size_t>(i)] = AValues[i];
+    if (FPolicy.ShouldLog(FTick, result, FBlock)) {
         ++FStats.LoggedExchanges;
-        FLog.Write(FSpec.Name, "exchange tick=" + std::to_string(ATick) +
-                                   " ask=" + Fixed(AQuote.Ask, FSpec.Digits) +
-                                   " bid=" + Fixed(AQuote.Bid, FSpec.Digits) +
+        FLog.Write(FSpec.Name, "exchange tick=" + std::to_string(FTick) +
+                                   " ask=" + Fixed(AAsk, ADigits) + " bid=" + Fixed(ABid, ADigits) +
                                    " result=" + std::to_string(result) + " " + ValuesText(FBlock));
     }
     if (result == erBuy || result == erSell) {
         ++FStats.Clicks;
         FLastClick = result == erBuy ? "buy" : "sell";
-        OpenOrder(result == erBuy ? TSide::Buy : TSide::Sell, AQuote);
     } else if (result != erNothing) {
         FLog.Write(FSpec.Name, "unexpected result=" + std::to_string(result));
     }
+    return result;
 }
 
-void TDemoExpert::OpenOrder(TSide ASide, const TQuote& AQuote) {
-    const TOrderRequest request{ASide, FBlock[esLots], FBlock[esStopLoss], FBlock[esTakeProfit],
-                                FBlock[esTrailingStop]};
-    std::string reason;
-    std::lock_guard lock(FBookLock);
-    const auto opened = FBook.Open(request, AQuote, reason);
-    if (!opened) {
+void TDemoExpert::TerminalDelete(int AChart) {
+    FLibrary.TerminalDelete(WindowOf(AChart));
+    FLog.Write(FSpec.Name, "delete ticks=" + std::to_string(FTick));
+}
+
+void TDemoExpert::Alert(const std::string& AText) {
+    ++FStats.Alerts;
+    if (AText.find(" not sent: ") != std::string::npos)
         ++FStats.Rejected;
-        FLog.Write(FSpec.Name, std::string("order rejected side=") + SideName(ASide) +
-                                   " reason=\"" + reason + "\" " + ValuesText(FBlock));
-        return;
+    FLastAlert = AText;
+    FLog.Write(FSpec.Name, "alert text=\"" + AText + "\"");
+}
+
+void TDemoExpert::Print(const std::string& AText) {
+    FLog.Write(FSpec.Name, "journal text=\"" + AText + "\"");
+}
+
+mql4::uint TDemoExpert::TickCount() {
+    return static_cast<mql4::uint>(GetTickCount());
+}
+
+void TDemoExpert::Sleep(int AMs) {
+    WaitForSingleObject(FStopEvent.Get(), static_cast<DWORD>(AMs > 0 ? AMs : 0));
+}
+
+void TDemoExpert::WatchOrders() {
+    // What the server did with this chart's orders since the last look, for the log.
+    for (const TServerOrder& order : MyOrders()) {
+        const auto known = FKnown.find(order.Ticket);
+        const std::string ticket = "order ticket=" + std::to_string(order.Ticket);
+        if (known == FKnown.end()) {
+            ++FStats.Orders;
+            FLog.Write(FSpec.Name,
+                       ticket + " open side=" + SideName(order.Type) + " lots=" +
+                           Fixed(order.Lots, 2) + " price=" + Fixed(order.OpenPrice, FSpec.Digits) +
+                           " sl=" + Fixed(order.StopLoss, FSpec.Digits) +
+                           " tp=" + Fixed(order.TakeProfit, FSpec.Digits) +
+                           " ts=" + Shortest(FBlock[esTrailingStop]) + " sl_pips=" +
+                           (order.StopLoss ? PipsBetween(order.OpenPrice, order.StopLoss, FSpec.Pip)
+                                           : "0") +
+                           " tp_pips=" +
+                           (order.TakeProfit
+                                ? PipsBetween(order.OpenPrice, order.TakeProfit, FSpec.Pip)
+                                : "0"));
+        } else if (order.StopLoss != known->second.StopLoss && !order.Closed()) {
+            FLog.Write(FSpec.Name, ticket + " trail sl=" + Fixed(order.StopLoss, FSpec.Digits) +
+                                       " from=" + Fixed(known->second.StopLoss, FSpec.Digits));
+        }
+        if (order.Closed() && (known == FKnown.end() || !known->second.Closed())) {
+            ++FStats.Closed;
+            FLog.Write(FSpec.Name, ticket + " close price=" +
+                                       Fixed(order.ClosePrice, FSpec.Digits) +
+                                       " reason=" + order.CloseReason +
+                                       " profit=" + SignedFixed(order.Profit, 2));
+        }
+        FKnown[order.Ticket] = order;
     }
-    ++FStats.Orders;
-    const TPosition& p = *opened;
-    FLog.Write(FSpec.Name,
-               "order ticket=" + std::to_string(p.Ticket) + " open side=" + SideName(p.Side) +
-                   " lots=" + Fixed(p.Lots, 2) + " price=" + Fixed(p.OpenPrice, FSpec.Digits) +
-                   " sl=" + Fixed(p.StopLoss, FSpec.Digits) + " tp=" +
-                   Fixed(p.TakeProfit, FSpec.Digits) + " ts=" + Shortest(request.TrailingStopPips) +
-                   " sl_pips=" + Shortest(request.StopLossPips) +
-                   " tp_pips=" + Shortest(request.TakeProfitPips));
 }
 
 void TDemoExpert::WatchPanel() {
@@ -200,41 +308,53 @@ void TDemoExpert::Draw(const TQuote& AQuote) {
     picture.Spread = AQuote.Ask - AQuote.Bid;
     picture.Digits = FSpec.Digits;
     std::vector<std::wstring> closed;
-    {
-        std::lock_guard lock(FBookLock);
-        for (const TPosition& p : FBook.Positions()) {
-            const std::string ticket = "#" + std::to_string(p.Ticket);
-            const std::string money = SignedFixed(p.Profit, 2) + " USD";
-            if (p.Closed) {
-                closed.push_back(Wide(ticket + " " + SideName(p.Side) + " " + Fixed(p.Lots, 2) +
-                                      " closed at " + Fixed(p.ClosePrice, FSpec.Digits) + " (" +
-                                      p.CloseReason + ")  " + money));
-                continue;
-            }
-            picture.Levels.push_back(
-                {p.OpenPrice, p.Side == TSide::Buy ? BuyColour : SellColour,
-                 Wide(ticket + " " + SideName(p.Side) + " " + Fixed(p.Lots, 2))});
-            if (p.StopLoss != 0)
-                picture.Levels.push_back({p.StopLoss, StopColour, Wide(ticket + " s/l")});
-            if (p.TakeProfit != 0)
-                picture.Levels.push_back({p.TakeProfit, TargetColour, Wide(ticket + " t/p")});
-            picture.Notes.push_back(
-                Wide(ticket + " " + SideName(p.Side) + " " + Fixed(p.Lots, 2) + " at " +
-                     Fixed(p.OpenPrice, FSpec.Digits) +
-                     (p.StopLoss != 0 ? "  s/l " + Fixed(p.StopLoss, FSpec.Digits) : "") +
-                     (p.TakeProfit != 0 ? "  t/p " + Fixed(p.TakeProfit, FSpec.Digits) : "") +
-                     "  " + money));
+    double realised = 0;
+    double open = 0;
+    for (const TServerOrder& p : MyOrders()) {
+        const std::string ticket = "#" + std::to_string(p.Ticket);
+        const std::string money = SignedFixed(p.Profit, 2) + " USD";
+        if (p.Closed()) {
+            realised += p.Profit;
+            closed.push_back(Wide(ticket + " " + SideName(p.Type) + " " + Fixed(p.Lots, 2) +
+                                  " closed at " + Fixed(p.ClosePrice, FSpec.Digits) + " (" +
+                                  p.CloseReason + ")  " + money));
+            continue;
         }
-        // The three latest closed positions, then the totals.
-        const std::size_t from = closed.size() > 3 ? closed.size() - 3 : 0;
-        picture.Notes.insert(picture.Notes.end(), closed.begin() + static_cast<long>(from),
-                             closed.end());
-        picture.Notes.push_back(Wide("P/L  closed " + SignedFixed(FBook.RealisedProfit(), 2) +
-                                     "  open " + SignedFixed(FBook.OpenProfit(), 2) + " USD"));
+        open += p.Profit;
+        picture.Levels.push_back({p.OpenPrice, p.Type == otBuy ? BuyColour : SellColour,
+                                  Wide(ticket + " " + SideName(p.Type) + " " + Fixed(p.Lots, 2))});
+        if (p.StopLoss != 0)
+            picture.Levels.push_back({p.StopLoss, StopColour, Wide(ticket + " s/l")});
+        if (p.TakeProfit != 0)
+            picture.Levels.push_back({p.TakeProfit, TargetColour, Wide(ticket + " t/p")});
+        picture.Notes.push_back(
+            Wide(ticket + " " + SideName(p.Type) + " " + Fixed(p.Lots, 2) + " at " +
+                 Fixed(p.OpenPrice, FSpec.Digits) +
+                 (p.StopLoss != 0 ? "  s/l " + Fixed(p.StopLoss, FSpec.Digits) : "") +
+                 (p.TakeProfit != 0 ? "  t/p " + Fixed(p.TakeProfit, FSpec.Digits) : "") + "  " +
+                 money));
     }
+    // The three latest closed positions, then the totals.
+    const std::size_t from = closed.size() > 3 ? closed.size() - 3 : 0;
+    picture.Notes.insert(picture.Notes.end(), closed.begin() + static_cast<long>(from),
+                         closed.end());
+    picture.Notes.push_back(Wide("P/L  closed " + SignedFixed(realised, 2) + "  open " +
+                                 SignedFixed(open, 2) + " USD"));
     picture.Notes.push_back(
         Wide("panel: lots " + Shortest(FBlock[esLots]) + "  s/l " + Shortest(FBlock[esStopLoss]) +
              "  t/p " + Shortest(FBlock[esTakeProfit]) + "  t/s " +
              Shortest(FBlock[esTrailingStop]) + "   last click: " + FLastClick));
+    if (!FLastAlert.empty()) {
+        // The alert window of the terminal, in one line: without the expert's name and symbol.
+        const std::string prefix = "Pellith " + FSpec.Name + ": ";
+        std::string text = FLastAlert.rfind(prefix, 0) == 0 ? FLastAlert.substr(prefix.size())
+                                                            : FLastAlert;
+        // Two lines when it would not fit the chart's width.
+        const std::size_t width = 52;
+        const std::size_t cut = text.size() > width ? text.rfind(' ', width) : std::string::npos;
+        picture.Notes.push_back(Wide("Alert: " + text.substr(0, cut)));
+        if (cut != std::string::npos)
+            picture.Notes.push_back(Wide("    " + text.substr(cut + 1)));
+    }
     FHost.SetPicture(FChart, std::move(picture));
 }

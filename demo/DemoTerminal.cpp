@@ -1,6 +1,7 @@
 // DemoTerminal.exe: a stand-in for the trading terminal that anyone can run under Wine. It opens
-// charts for three symbols, feeds them a simulated price stream, loads Pellith.dll and drives it
-// on every chart exactly as an expert does, and trades on paper when a price is clicked.
+// charts for three symbols, feeds them a simulated price stream, runs the real expert
+// (PellithPanel.mq4, translated to C++) on every chart with the real Pellith.dll, and has the
+// expert's orders filled by a simulated trade server with the terminal's rules.
 // Headless (the default) it plays a scripted user for --seconds, writes a screenshot and a log,
 // prints a one-line summary and exits; with --interactive it runs until its window is closed.
 
@@ -103,14 +104,16 @@ std::optional<TDemoOptions> ParseOptions(std::string& AError) {
 struct TUserStep {
     double At;
     std::size_t Chart; // index into the demo's symbols
-    enum TKind { skType, skPress, skClick } Kind;
+    enum TKind { skType, skPress, skClick, skRequotes } Kind;
     TPanelField Field = TPanelField::Lots;
     std::wstring Text; // skType
-    int Presses = 0;   // skPress: up arrow when positive, down when negative
+    int Presses = 0;   // skPress: up arrow when positive, down when negative; skRequotes: how many
     bool Buy = false;  // skClick
 };
 
-// The session: every kind of input on every chart, each click after the changes it should carry.
+// The session: every kind of input on every chart, each click after the changes it should carry;
+// then a stop-loss inside the broker's stop level, and a fast market in which the broker requotes
+// every request of a click, so that the trader is told why no order came.
 const std::vector<TUserStep>& Script() {
     using F = TPanelField;
     static const std::vector<TUserStep> steps = {
@@ -124,6 +127,10 @@ const std::vector<TUserStep>& Script() {
         {0.54, 2, TUserStep::skType, F::TakeProfit, L"5.0"},
         {0.60, 2, TUserStep::skClick, F::Lots, L"", 0, false},
         {0.66, 0, TUserStep::skClick, F::Lots, L"", 0, false},
+        {0.70, 2, TUserStep::skType, F::StopLoss, L"2"},
+        {0.73, 2, TUserStep::skClick, F::Lots, L"", 0, true},
+        {0.76, 0, TUserStep::skRequotes, F::Lots, L"", 5},
+        {0.77, 0, TUserStep::skClick, F::Lots, L"", 0, true},
     };
     return steps;
 }
@@ -146,7 +153,7 @@ const char* FieldName(TPanelField AField) {
 // Like a person who waits for the clicked price to turn back from orange, it clicks again only
 // after the expert has taken the previous click, so that no two clicks meet in one exchange.
 void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TDemoLog& ALog,
-                const TDemoStats& AStats) {
+                const TDemoStats& AStats, TTradeServer& AServer) {
     const auto start = std::chrono::steady_clock::now();
     for (const TUserStep& step : Script()) {
         const auto due = start + std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -157,6 +164,13 @@ void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TD
             WAIT_TIMEOUT)
             return;
         const std::string symbol = DemoSymbols()[step.Chart].Name;
+        if (step.Kind == TUserStep::skRequotes) {
+            AServer.InjectSendFaults(std::vector<TFault>(static_cast<std::size_t>(step.Presses),
+                                                         TFault{teRequote}));
+            ALog.Write("broker", "requotes symbol=" + symbol +
+                                     " times=" + std::to_string(step.Presses));
+            continue;
+        }
         std::optional<TPanelWindows> panel;
         if (!WaitUntil([&] { return (panel = FindPanelWindows(ACharts[step.Chart])).has_value(); },
                        5s)) {
@@ -186,6 +200,8 @@ void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TD
                 ALog.Write("user", "click-not-taken symbol=" + symbol);
             break;
         }
+        case TUserStep::skRequotes:
+            break;
         }
     }
 }
@@ -277,14 +293,22 @@ int RunDemo(const TDemoOptions& AOptions) {
     std::vector<HWND> charts;
     std::vector<std::unique_ptr<TDemoExpert>> experts;
     TDemoStats stats;
-    std::atomic<int> tickets{1};
+    const auto started = std::chrono::steady_clock::now();
+    TTradeServer server([started] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - started)
+                   .count() +
+               1;
+    });
+    for (const TSymbolSpec& symbol : symbols)
+        server.AddSymbol(DemoTradeRules(symbol));
     for (std::size_t i = 0; i < symbols.size(); ++i) {
         charts.push_back(host.CreateChart({Wide(symbols[i].Name) + L",M1",
                                            Gap + static_cast<int>(i) * (outerWidth + Gap), Gap,
                                            ChartWidth, ChartHeight}));
         experts.push_back(
             std::make_unique<TDemoExpert>(symbols[i], *library, host, charts[i], log, stats,
-                                          tickets, AOptions.Seed + static_cast<std::uint32_t>(i)));
+                                          server, AOptions.Seed + static_cast<std::uint32_t>(i)));
     }
     for (auto& expert : experts)
         expert->Start();
@@ -295,8 +319,9 @@ int RunDemo(const TDemoOptions& AOptions) {
         while (!host.TerminalCloseRequested()) {
             for (auto& expert : experts)
                 if (host.CloseRequested(expert->Chart())) {
-                    // TerminalDelete first, then the chart goes, as in the terminal.
-                    expert->Stop();
+                    // OnDeinit (and its TerminalDelete) first, then the chart goes, as in the
+                    // terminal.
+                    expert->Stop(mql4::REASON_CHARTCLOSE);
                     host.DestroyChart(expert->Chart());
                 }
             if (host.Charts().empty())
@@ -306,7 +331,7 @@ int RunDemo(const TDemoOptions& AOptions) {
     } else {
         TKernelHandle stopUser(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::thread user(PlayScript, std::cref(charts), AOptions.Seconds, stopUser.Get(),
-                         std::ref(log), std::cref(stats));
+                         std::ref(log), std::cref(stats), std::ref(server));
         const auto start = std::chrono::steady_clock::now();
         const auto length = std::chrono::duration<double>(AOptions.Seconds);
         std::this_thread::sleep_until(
@@ -318,7 +343,8 @@ int RunDemo(const TDemoOptions& AOptions) {
         user.join();
     }
 
-    // The experts end with TerminalDelete; then the library should take its panels away.
+    // The terminal closes: the experts' OnDeinit calls TerminalDelete; then the library should
+    // take its panels away.
     std::vector<HWND> panels;
     for (HWND chart : charts)
         panels.push_back(IsWindow(chart) ? PanelOf(chart) : nullptr);

@@ -10,6 +10,8 @@
 #property description "in pips; click the bid to sell at market, the ask to buy at market."
 #property strict
 
+#include <stderror.mqh>
+
 #import "Pellith.dll"
 // The panel on this chart: initial field values, the symbol as zero-terminated ANSI text.
 void TerminalCreate(double ask, double bid, double point, double pipSize, double lots,
@@ -23,17 +25,31 @@ int  TerminalProcessMsg(double ask, double bid, double point, double pipSize, in
 void TerminalDelete(int chartWindow);
 #import
 
-input double InpLots             = 0.10; // Lot size
-input double InpStopLossPips     = 30;   // Stop-loss in pips (0: none)
-input double InpTakeProfitPips   = 60;   // Take-profit in pips (0: none)
-input double InpTrailingStopPips = 0;    // Trailing stop in pips (0: none)
-input int    InpSlippagePips     = 3;    // Accepted slippage in pips
-input int    InpPointsPerPip     = 0;    // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
+input double InpLots             = 0.10;  // Lot size
+input double InpStopLossPips     = 30;    // Stop-loss in pips (0: none)
+input double InpTakeProfitPips   = 60;    // Take-profit in pips (0: none)
+input double InpTrailingStopPips = 0;     // Trailing stop in pips (0: none)
+input double InpTrailingStepPips = 1;     // Trailing step: the stop moves by at least this many pips
+input int    InpSlippagePips     = 3;     // Accepted slippage in pips
+input int    InpPointsPerPip     = 0;     // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
 input int    InpMagic            = 20120; // Magic number of this expert's orders
 
-int    g_chart   = 0;     // the chart window that carries the panel
-bool   g_created = false; // TerminalCreate has been called for g_chart
-double g_values[4];       // lots, stop-loss, take-profit, trailing stop, as the panel shows them
+// How long one click may keep trying against requotes and busy servers.
+#define PELLITH_RETRY_MS      2000
+#define PELLITH_RETRY_PAUSE   250
+#define PELLITH_ATTEMPTS      5
+
+// The globals live as long as the expert stays on its chart: a change of timeframe, symbol or
+// inputs calls OnDeinit and OnInit but keeps them.
+int    g_chart       = 0;     // the chart window that carries the panel
+bool   g_created     = false; // TerminalCreate has been called for g_chart
+string g_symbol      = "";    // the symbol the panel shows
+double g_values[4];           // lots, stop-loss, take-profit, trailing stop, as the panel shows them
+int    g_lastDeinit  = -1;    // the reason of the last OnDeinit; -1 before the first
+int    g_clicks      = 0;     // clicks taken, for the comment that identifies each order
+int    g_tickets[];           // the orders this expert opened and still trails
+int    g_trailErrors[];       // per ticket, the last trailing failure written to the journal
+bool   g_trailTooClose = false; // the journal has been told the trailing stop is too tight
 
 //+------------------------------------------------------------------+
 double PipSize()
@@ -44,20 +60,121 @@ double PipSize()
   }
 
 //+------------------------------------------------------------------+
+//| Alerts and the journal name the symbol, so a trader with several |
+//| charts knows which one speaks.                                   |
+//+------------------------------------------------------------------+
+void Tell(string text)
+  {
+   Alert("Pellith ", Symbol(), ": ", text);
+  }
+
+void Journal(string text)
+  {
+   Print("Pellith ", Symbol(), ": ", text);
+  }
+
+//+------------------------------------------------------------------+
+//| A field's value as the trader sees it in a message.              |
+//+------------------------------------------------------------------+
+string FieldText(double value)
+  {
+   if(!MathIsValidNumber(value))
+      return "not a finite number";
+   if(MathAbs(value) >= 1000000000)
+      return DoubleToString(value, 0);
+   return DoubleToString(value, 2);
+  }
+
+string Pips(double pips)
+  {
+   return DoubleToString(pips, 1) + " pips";
+  }
+
+//+------------------------------------------------------------------+
+//| The number of decimals of a lot step: 0.01 -> 2, 0.5 -> 1.       |
+//+------------------------------------------------------------------+
+int StepDecimals(double step)
+  {
+   int decimals = 0;
+   while(decimals < 8 && MathAbs(step * MathPow(10, decimals) -
+                                 MathRound(step * MathPow(10, decimals))) > 1e-7)
+      decimals++;
+   return decimals;
+  }
+
+//+------------------------------------------------------------------+
+//| The comment of this chart's orders: "Pellith <chart id>/<click>".|
+//+------------------------------------------------------------------+
+string OrderTag()
+  {
+   return "Pellith " + IntegerToString(ChartID()) + "/";
+  }
+
+//+------------------------------------------------------------------+
 void CreatePanel()
   {
-   g_chart = WindowHandle(Symbol(), Period());
+   g_chart = (int)ChartGetInteger(0, CHART_WINDOW_HANDLE);
    if(g_chart == 0)
       return; // the chart window is not there yet: the next tick tries again
    uchar symbol[];
    StringToCharArray(Symbol(), symbol); // ANSI code page, with the terminating zero
-   TerminalCreate(Ask, Bid, Point, PipSize(), InpLots, InpStopLossPips, InpTakeProfitPips,
-                  InpTrailingStopPips, Digits, g_chart, symbol);
+   TerminalCreate(Ask, Bid, Point, PipSize(), g_values[0], g_values[1], g_values[2],
+                  g_values[3], Digits, g_chart, symbol);
+   g_symbol = Symbol();
+   g_created = true;
+  }
+
+void DeletePanel()
+  {
+   if(g_created)
+      TerminalDelete(g_chart);
+   g_created = false;
+  }
+
+void ValuesFromInputs()
+  {
    g_values[0] = InpLots;
    g_values[1] = InpStopLossPips;
    g_values[2] = InpTakeProfitPips;
    g_values[3] = InpTrailingStopPips;
-   g_created = true;
+  }
+
+//+------------------------------------------------------------------+
+//| Open orders of an earlier session of this chart's expert, known  |
+//| by symbol, magic number and the chart named in the comment.      |
+//+------------------------------------------------------------------+
+void AdoptOrders()
+  {
+   for(int i = OrdersTotal() - 1; i >= 0; i--)
+     {
+      if(!OrderSelect(i, SELECT_BY_POS, MODE_TRADES))
+         continue;
+      if(OrderSymbol() == Symbol() && OrderMagicNumber() == InpMagic &&
+         StringFind(OrderComment(), OrderTag()) == 0 && (OrderType() == OP_BUY ||
+                                                          OrderType() == OP_SELL))
+         Remember(OrderTicket());
+     }
+  }
+
+void Remember(int ticket)
+  {
+   for(int i = 0; i < ArraySize(g_tickets); i++)
+      if(g_tickets[i] == ticket)
+         return;
+   int size = ArraySize(g_tickets);
+   ArrayResize(g_tickets, size + 1);
+   ArrayResize(g_trailErrors, size + 1);
+   g_tickets[size] = ticket;
+   g_trailErrors[size] = 0;
+  }
+
+void Forget(int index)
+  {
+   int last = ArraySize(g_tickets) - 1;
+   g_tickets[index] = g_tickets[last];
+   g_trailErrors[index] = g_trailErrors[last];
+   ArrayResize(g_tickets, last);
+   ArrayResize(g_trailErrors, last);
   }
 
 //+------------------------------------------------------------------+
@@ -65,10 +182,29 @@ int OnInit()
   {
    if(!MQLInfoInteger(MQL_DLLS_ALLOWED))
      {
-      Print("PellithPanel: tick \"Allow DLL imports\" in the expert's settings to show the panel");
+      Tell("DLL imports are off, so the panel cannot be shown. Tick \"Allow DLL imports\" in "
+           "the expert's settings (tab Common) and attach the expert again.");
       return INIT_FAILED;
      }
-   CreatePanel();
+   bool restart = g_lastDeinit < 0;
+   if(g_lastDeinit == REASON_CHARTCHANGE && g_created)
+     {
+      // A new timeframe keeps the panel as it is; a new symbol gets a panel of its own with
+      // the values the trader had typed.
+      if(g_symbol != Symbol())
+        {
+         DeletePanel();
+         CreatePanel();
+        }
+     }
+   else
+     {
+      // A first start, new inputs or any other restart: a panel with the inputs' values.
+      ValuesFromInputs();
+      CreatePanel();
+     }
+   if(restart)
+      AdoptOrders();
    EventSetMillisecondTimer(250); // clicks are taken up even when no tick comes
    return INIT_SUCCEEDED;
   }
@@ -77,9 +213,9 @@ int OnInit()
 void OnDeinit(const int reason)
   {
    EventKillTimer();
-   if(g_created)
-      TerminalDelete(g_chart);
-   g_created = false;
+   g_lastDeinit = reason;
+   if(reason != REASON_CHARTCHANGE)
+      DeletePanel();
   }
 
 //+------------------------------------------------------------------+
@@ -113,84 +249,380 @@ void Exchange()
   }
 
 //+------------------------------------------------------------------+
-//| The panel's lot size on the broker's lot step, or 0 if too small.|
+//| What the trade server's answer means, in words.                  |
 //+------------------------------------------------------------------+
-double TradableLots(double lots)
+string ErrorText(int error)
+  {
+   switch(error)
+     {
+      case ERR_NO_RESULT:                   return "the server gave no result";
+      case ERR_COMMON_ERROR:                return "the server reported a common error";
+      case ERR_INVALID_TRADE_PARAMETERS:    return "the server found the order's parameters invalid";
+      case ERR_SERVER_BUSY:                 return "the trade server is busy";
+      case ERR_OLD_VERSION:                 return "the terminal is too old for this server";
+      case ERR_NO_CONNECTION:               return "there is no connection to the trade server";
+      case ERR_NOT_ENOUGH_RIGHTS:           return "the account may not trade";
+      case ERR_TOO_FREQUENT_REQUESTS:       return "too frequent requests";
+      case ERR_MALFUNCTIONAL_TRADE:         return "the server reported a malfunction";
+      case ERR_ACCOUNT_DISABLED:            return "the account is disabled";
+      case ERR_INVALID_ACCOUNT:             return "the account is invalid";
+      case ERR_TRADE_TIMEOUT:               return "the trade server did not answer in time";
+      case ERR_INVALID_PRICE:               return "invalid price";
+      case ERR_INVALID_STOPS:               return "the broker refused the stop-loss or take-profit";
+      case ERR_INVALID_TRADE_VOLUME:        return "the broker refused the lot size";
+      case ERR_MARKET_CLOSED:               return "the market is closed";
+      case ERR_TRADE_DISABLED:              return "trading is disabled for this symbol";
+      case ERR_NOT_ENOUGH_MONEY:            return "not enough money";
+      case ERR_PRICE_CHANGED:               return "the price changed";
+      case ERR_OFF_QUOTES:                  return "off quotes";
+      case ERR_BROKER_BUSY:                 return "the broker is busy";
+      case ERR_REQUOTE:                     return "requote";
+      case ERR_ORDER_LOCKED:                return "the order is locked";
+      case ERR_LONG_POSITIONS_ONLY_ALLOWED: return "only buying is allowed";
+      case ERR_TOO_MANY_REQUESTS:           return "too many requests";
+      case ERR_TRADE_MODIFY_DENIED:         return "the price is too close to the order's stops";
+      case ERR_TRADE_CONTEXT_BUSY:          return "the trade context is busy";
+      case ERR_TRADE_TOO_MANY_ORDERS:       return "the broker's limit of open orders is reached";
+      case ERR_TRADE_HEDGE_PROHIBITED:      return "hedging is prohibited";
+      case ERR_TRADE_PROHIBITED_BY_FIFO:    return "the broker's FIFO rule prohibits it";
+      case ERR_TRADE_NOT_ALLOWED:           return "AutoTrading is off";
+      case ERR_LONGS_NOT_ALLOWED:           return "buying is not allowed";
+      case ERR_SHORTS_NOT_ALLOWED:          return "selling is not allowed";
+     }
+   return "the server answered with error " + IntegerToString(error);
+  }
+
+//+------------------------------------------------------------------+
+//| Answers after which the same request may well succeed a moment   |
+//| later with fresh prices.                                         |
+//+------------------------------------------------------------------+
+bool Transient(int error)
+  {
+   return error == ERR_REQUOTE || error == ERR_OFF_QUOTES || error == ERR_PRICE_CHANGED ||
+          error == ERR_INVALID_PRICE || error == ERR_TRADE_CONTEXT_BUSY ||
+          error == ERR_SERVER_BUSY || error == ERR_BROKER_BUSY || error == ERR_NO_CONNECTION;
+  }
+
+//+------------------------------------------------------------------+
+//| Answers that leave open whether the server carried the request   |
+//| out.                                                             |
+//+------------------------------------------------------------------+
+bool OutcomeUnknown(int error)
+  {
+   return error == ERR_TRADE_TIMEOUT || error == ERR_NO_RESULT || error == ERR_COMMON_ERROR ||
+          error == ERR_MALFUNCTIONAL_TRADE;
+  }
+
+//+------------------------------------------------------------------+
+//| The open order with this click's comment, or -1.                 |
+//+------------------------------------------------------------------+
+int FindOrder(string comment)
+  {
+   for(int i = OrdersTotal() - 1; i >= 0; i--)
+      if(OrderSelect(i, SELECT_BY_POS, MODE_TRADES) && OrderSymbol() == Symbol() &&
+         OrderMagicNumber() == InpMagic && OrderComment() == comment)
+         return OrderTicket();
+   return -1;
+  }
+
+//+------------------------------------------------------------------+
+//| Why the panel's lot size cannot be traded ("" when it can); the  |
+//| lots to send, rounded down to the broker's step, in `lots`.      |
+//+------------------------------------------------------------------+
+string TradableLots(double typed, double &lots, int &decimals)
   {
    double step = MarketInfo(Symbol(), MODE_LOTSTEP);
    double minimum = MarketInfo(Symbol(), MODE_MINLOT);
    double maximum = MarketInfo(Symbol(), MODE_MAXLOT);
    if(step <= 0)
-      step = 0.01;
-   lots = MathRound(lots / step) * step;
-   if(lots < minimum)
-      return 0;
-   return NormalizeDouble(MathMin(lots, maximum), 2);
+      step = (minimum > 0) ? minimum : 0.01;
+   decimals = StepDecimals(step);
+   if(!MathIsValidNumber(typed) || typed <= 0)
+      return "the Lots field reads " + FieldText(typed) + "; type a lot size above zero";
+   if(typed > maximum * (1 + 1e-9))
+      return "lot size " + FieldText(typed) + " is above the broker's maximum of " +
+             DoubleToString(maximum, decimals);
+   // Down to the step, never up; the tolerance keeps 0.1 at 0.1 on a step of 0.01.
+   lots = NormalizeDouble(MathFloor(typed / step + 1e-7) * step, decimals);
+   if(lots < minimum * (1 - 1e-9) || lots <= 0)
+      return "lot size " + FieldText(typed) + " is below the broker's minimum of " +
+             DoubleToString(minimum, decimals);
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Why a distance field cannot be used ("" when it can).            |
+//+------------------------------------------------------------------+
+string CheckDistance(string field, double pips)
+  {
+   if(!MathIsValidNumber(pips) || pips < 0)
+      return "the " + field + " field reads " + FieldText(pips) +
+             "; type 0 for none or a positive number of pips";
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| The broker's minimum distance of stops from the market, in price.|
+//+------------------------------------------------------------------+
+double StopLevelDistance()
+  {
+   return MarketInfo(Symbol(), MODE_STOPLEVEL) * Point;
+  }
+
+//+------------------------------------------------------------------+
+//| Stop-loss and take-profit prices for an order opened at `open`,  |
+//| checked against the stop level from the current market; the     |
+//| reason when one of them is too close ("" when both fit).         |
+//+------------------------------------------------------------------+
+string StopPrices(int type, double open, double slPips, double tpPips, double &sl, double &tp)
+  {
+   double pip = PipSize();
+   double direction = (type == OP_BUY) ? 1 : -1;
+   double market = (type == OP_BUY) ? Bid : Ask; // the price the order would close at
+   double minimum = StopLevelDistance();
+   sl = 0;
+   tp = 0;
+   if(slPips > 0)
+      sl = NormalizeDouble(open - direction * slPips * pip, Digits);
+   if(tpPips > 0)
+      tp = NormalizeDouble(open + direction * tpPips * pip, Digits);
+   // A stop must at least lie on its own side of the price, beyond the spread.
+   double need = MathMax(MathRound(minimum / Point), 1);
+   string limit = (minimum > 0) ? "closer than the broker's minimum of " + Pips(minimum / pip) :
+                  "on the wrong side of the price";
+   if(sl != 0 && MathRound(direction * (market - sl) / Point) < need)
+      return "stop-loss " + limit;
+   if(tp != 0 && MathRound(direction * (tp - market) / Point) < need)
+      return "take-profit " + limit;
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Why no order can be sent now ("" when trading is possible).      |
+//+------------------------------------------------------------------+
+string TradingRefused()
+  {
+   if(!TerminalInfoInteger(TERMINAL_CONNECTED))
+      return "the terminal is not connected to the trade server";
+   if(!TerminalInfoInteger(TERMINAL_TRADE_ALLOWED))
+      return "AutoTrading is off";
+   if(!MQLInfoInteger(MQL_TRADE_ALLOWED))
+      return "live trading is not allowed in the expert's settings (tab Common)";
+   return "";
   }
 
 //+------------------------------------------------------------------+
 //| A market order with the panel's lot size, stop-loss and          |
-//| take-profit (pips from the open price; 0 pips: none).            |
+//| take-profit (pips from the open price; 0 pips: none). One click  |
+//| is at most one order; a click that does not become one is told.  |
 //+------------------------------------------------------------------+
 void OpenAtMarket(int type)
   {
-   RefreshRates();
-   double lots = TradableLots(g_values[0]);
-   if(lots <= 0)
+   g_clicks++;
+   string side = (type == OP_BUY) ? "buy" : "sell";
+   string refused = TradingRefused();
+   double lots = 0;
+   int decimals = 2;
+   if(refused == "")
+      refused = TradableLots(g_values[0], lots, decimals);
+   if(refused == "")
+      refused = CheckDistance("S/L", g_values[1]);
+   if(refused == "")
+      refused = CheckDistance("T/P", g_values[2]);
+   if(refused == "")
+      refused = CheckDistance("T/S", g_values[3]);
+   if(refused != "")
      {
-      Print("PellithPanel: lot size ", DoubleToString(g_values[0], 2), " cannot be traded");
+      Tell(side + " not sent: " + refused);
       return;
      }
-   double pip = PipSize();
-   double price = (type == OP_BUY) ? Ask : Bid;
-   double direction = (type == OP_BUY) ? 1 : -1;
-   double stopLoss = 0;
-   double takeProfit = 0;
-   if(g_values[1] > 0)
-      stopLoss = NormalizeDouble(price - direction * g_values[1] * pip, Digits);
-   if(g_values[2] > 0)
-      takeProfit = NormalizeDouble(price + direction * g_values[2] * pip, Digits);
-   int slippage = (int)MathRound(InpSlippagePips * pip / Point);
+   double slPips = g_values[1];
+   double tpPips = g_values[2];
+   bool market = SymbolInfoInteger(Symbol(), SYMBOL_TRADE_EXEMODE) == SYMBOL_TRADE_EXECUTION_MARKET;
+   string comment = OrderTag() + IntegerToString(g_clicks);
+   string what = side + " " + DoubleToString(lots, decimals);
+   int slippage = (int)MathRound(InpSlippagePips * PipSize() / Point);
    color arrow = (type == OP_BUY) ? clrDodgerBlue : clrOrangeRed;
-   int ticket = OrderSend(Symbol(), type, lots, price, slippage, stopLoss, takeProfit,
-                          "Pellith panel", InpMagic, 0, arrow);
+
+   int ticket = -1;
+   int error = 0;
+   uint started = GetTickCount();
+   for(int attempt = 1; ticket < 0; attempt++)
+     {
+      RefreshRates();
+      double price = (type == OP_BUY) ? Ask : Bid;
+      double sl = 0;
+      double tp = 0;
+      string tooClose = StopPrices(type, price, slPips, tpPips, sl, tp);
+      if(tooClose != "")
+        {
+         Tell(what + " not sent: " + tooClose);
+         return;
+        }
+      if(market)
+        {
+         // Market execution takes no stops with the order: they follow at once.
+         sl = 0;
+         tp = 0;
+        }
+      ResetLastError();
+      ticket = OrderSend(Symbol(), type, NormalizeDouble(lots, decimals), price, slippage, sl,
+                         tp, comment, InpMagic, 0, arrow);
+      if(ticket >= 0)
+         break;
+      error = GetLastError();
+      // Whatever the answer, look for the order before anything else: after a timeout it may
+      // well be open, and a second request would open another.
+      ticket = FindOrder(comment);
+      if(ticket >= 0)
+         break;
+      if(!Transient(error) && !OutcomeUnknown(error))
+         break;
+      if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
+         break;
+      Journal(what + ": " + ErrorText(error) + ", trying again");
+      Sleep(PELLITH_RETRY_PAUSE);
+     }
    if(ticket < 0)
-      Print("PellithPanel: OrderSend failed, error ", GetLastError());
+     {
+      Tell(what + " not sent: " + ErrorText(error));
+      return;
+     }
+   Remember(ticket);
+   if(!OrderSelect(ticket, SELECT_BY_TICKET))
+     {
+      Tell(what + " was sent as #" + IntegerToString(ticket) +
+           " but cannot be found; check its stops in the Trade tab");
+      return;
+     }
+   Journal(what + " opened as #" + IntegerToString(ticket) + " at " +
+           DoubleToString(OrderOpenPrice(), Digits));
+   SetStops(ticket, what, slPips, tpPips);
+  }
+
+//+------------------------------------------------------------------+
+//| Puts the stops the trader asked for on a new order, measured     |
+//| from its real open price; tells the trader when it stays without |
+//| them.                                                            |
+//+------------------------------------------------------------------+
+void SetStops(int ticket, string what, double slPips, double tpPips)
+  {
+   if(slPips <= 0 && tpPips <= 0)
+      return;
+   string name = what + " #" + IntegerToString(ticket);
+   string error = "";
+   uint started = GetTickCount();
+   for(int attempt = 1; ; attempt++)
+     {
+      RefreshRates();
+      if(!OrderSelect(ticket, SELECT_BY_TICKET) || OrderCloseTime() != 0)
+         return;
+      double sl = 0;
+      double tp = 0;
+      error = StopPrices(OrderType(), OrderOpenPrice(), slPips, tpPips, sl, tp);
+      if(error != "")
+         break;
+      if(MathAbs(sl - OrderStopLoss()) < Point / 2 && MathAbs(tp - OrderTakeProfit()) < Point / 2)
+         return; // the order carries them already
+      ResetLastError();
+      if(OrderModify(ticket, OrderOpenPrice(), sl, tp, 0, clrNONE))
+        {
+         Journal(name + ": stop-loss " + DoubleToString(sl, Digits) + ", take-profit " +
+                 DoubleToString(tp, Digits));
+         return;
+        }
+      int code = GetLastError();
+      error = ErrorText(code);
+      if(!Transient(code) && !OutcomeUnknown(code))
+         break;
+      if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
+         break;
+      Sleep(PELLITH_RETRY_PAUSE);
+     }
+   string missing = (OrderStopLoss() == 0 && slPips > 0) ? "stop-loss" : "";
+   if(OrderTakeProfit() == 0 && tpPips > 0)
+      missing = (missing == "") ? "take-profit" : "stop-loss and take-profit";
+   if(missing == "")
+      missing = "stop-loss and take-profit as typed";
+   Tell(name + " is open WITHOUT its " + missing + ": " + error + ". Set them by hand.");
   }
 
 //+------------------------------------------------------------------+
 //| Moves the stop of this expert's orders behind the price once an  |
-//| order is further in profit than the panel's trailing stop.       |
+//| order is further in profit than the panel's trailing stop: only  |
+//| towards profit, by at least the trailing step, never inside the  |
+//| broker's stop or freeze level.                                   |
 //+------------------------------------------------------------------+
 void TrailStops()
   {
-   double trail = g_values[3] * PipSize();
-   if(!g_created || trail <= 0)
+   double trailPips = g_values[3];
+   if(!g_created || !MathIsValidNumber(trailPips) || trailPips <= 0)
       return;
-   for(int i = OrdersTotal() - 1; i >= 0; i--)
+   double pip = PipSize();
+   double trail = trailPips * pip;
+   double step = (MathIsValidNumber(InpTrailingStepPips) && InpTrailingStepPips > 0) ?
+                 InpTrailingStepPips * pip : Point;
+   double stopLevel = StopLevelDistance();
+   double freezeLevel = MarketInfo(Symbol(), MODE_FREEZELEVEL) * Point;
+   double minimum = MathMax(stopLevel, freezeLevel);
+   if(trail < minimum)
      {
-      if(!OrderSelect(i, SELECT_BY_POS, MODE_TRADES))
-         continue;
-      if(OrderSymbol() != Symbol() || OrderMagicNumber() != InpMagic)
-         continue;
-      double stop = 0;
-      if(OrderType() == OP_BUY && Bid - OrderOpenPrice() > trail)
+      if(!g_trailTooClose)
+         Journal("trailing stop " + Pips(trailPips) + " is inside the broker's minimum of " +
+                 Pips(minimum / pip) + "; stops are not trailed");
+      g_trailTooClose = true;
+      return;
+     }
+   g_trailTooClose = false;
+   for(int i = ArraySize(g_tickets) - 1; i >= 0; i--)
+     {
+      if(!OrderSelect(g_tickets[i], SELECT_BY_TICKET) || OrderCloseTime() != 0)
         {
+         Forget(i);
+         continue;
+        }
+      if(OrderSymbol() != Symbol())
+         continue; // an order of the chart's previous symbol
+      double stop = 0;
+      double current = OrderStopLoss();
+      if(OrderType() == OP_BUY)
+        {
+         // Further in profit than the trailing stop by half a point at least, so that
+         // rounding in the subtraction cannot decide it.
+         if(Bid - OrderOpenPrice() - trail < Point / 2)
+            continue;
          stop = NormalizeDouble(Bid - trail, Digits);
-         if(OrderStopLoss() != 0 && stop <= OrderStopLoss())
+         if(current != 0 && stop - current < step - Point / 2)
+            continue;
+         // Frozen: the stop or target is already within the freeze level of the price.
+         if((current != 0 && Bid - current <= freezeLevel) ||
+            (OrderTakeProfit() != 0 && OrderTakeProfit() - Bid <= freezeLevel))
             continue;
         }
-      else if(OrderType() == OP_SELL && OrderOpenPrice() - Ask > trail)
+      else if(OrderType() == OP_SELL)
         {
+         if(OrderOpenPrice() - Ask - trail < Point / 2)
+            continue;
          stop = NormalizeDouble(Ask + trail, Digits);
-         if(OrderStopLoss() != 0 && stop >= OrderStopLoss())
+         if(current != 0 && current - stop < step - Point / 2)
+            continue;
+         if((current != 0 && current - Ask <= freezeLevel) ||
+            (OrderTakeProfit() != 0 && Ask - OrderTakeProfit() <= freezeLevel))
             continue;
         }
       else
          continue;
-      if(!OrderModify(OrderTicket(), OrderOpenPrice(), stop, OrderTakeProfit(), 0, clrNONE))
-         Print("PellithPanel: trailing stop of #", OrderTicket(), " failed, error ",
-               GetLastError());
+      ResetLastError();
+      if(OrderModify(OrderTicket(), OrderOpenPrice(), stop, OrderTakeProfit(), 0, clrNONE))
+        {
+         g_trailErrors[i] = 0;
+         continue;
+        }
+      int error = GetLastError();
+      if(error != g_trailErrors[i])
+         Journal("trailing stop of #" + IntegerToString(OrderTicket()) + " not moved: " +
+                 ErrorText(error));
+      g_trailErrors[i] = error;
      }
   }
 //+------------------------------------------------------------------+
