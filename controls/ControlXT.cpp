@@ -38,7 +38,9 @@ void TEditXT::SetValue(double AValue) { SetText(FormatFixed(AValue, FDigits)); }
 
 void TEditXT::UpDownClick(TUDBtnType AButton) {
     SetValue(WithText([&](std::wstring_view AText) {
-        return ValueAfterPress(AText, FDigits, AButton);
+        return ValueAfterPress(AText, FDigits,
+                               AButton == TUDBtnType::btNext ? TStepDirection::sdUp
+                                                             : TStepDirection::sdDown);
     }));
 }
 
@@ -157,6 +159,15 @@ TImage& TPanelXT::AddImage(const TBitmapXT& ABitmap, int ATop) {
     return image;
 }
 
+void TPanelXT::Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& ABitmap) {
+    SetParentWindow(AChart);
+    SetBorderWidth(PanelBorderWidth);
+    SetBevelInner(TBevelCut::bvLowered);
+    SetBevelOuter(TBevelCut::bvNone);
+    SetBounds(PanelLeft, PanelTop, PanelWidth, PanelHeight);
+    CreateControls(AData, ABitmap);
+}
+
 void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap) {
     TLabel& symbol = AddCaption(AData.Symbol());
     symbol.Font().SetSize(symbol.Font().Size() + 2);
@@ -228,16 +239,16 @@ POINT TPanelXT::CursorInClient() const {
     return POINT{cursor.x - origin.x, cursor.y - origin.y};
 }
 
-int TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
+TExchangeResult TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
     if (!lblLeft)
-        return 0;  // not laid out: nothing to exchange
+        return erNothing;  // not laid out: nothing to exchange
     // The cursor is read once for the three labels: each read costs a round trip to the system.
     const POINT cursor = CursorInClient();
-    int result = 0;
+    TExchangeResult result = erNothing;
     if (lblLeft->ConsumeClick(cursor))
-        result = 2;
+        result = erSell;
     if (lblRight->ConsumeClick(cursor))
-        result = 1;
+        result = erBuy;
     if (lblPowered->ConsumeClick(cursor))
         OpenWebLink(Handle(), PoweredByLink().c_str());
     if (AData) {
@@ -245,10 +256,10 @@ int TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
         lblRight->SetCaption(AData->Ask());
         lblCenter->SetCaption(AData->Spread());
         if (AMemory) {
-            AMemory[0] = edtLot->GetValue();
-            AMemory[1] = edtSL->GetValue();
-            AMemory[2] = edtTP->GetValue();
-            AMemory[3] = edtTS->GetValue();
+            AMemory[esLots] = edtLot->GetValue();
+            AMemory[esStopLoss] = edtSL->GetValue();
+            AMemory[esTakeProfit] = edtTP->GetValue();
+            AMemory[esTrailingStop] = edtTS->GetValue();
         }
     }
     return result;

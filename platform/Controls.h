@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "controls/ControlRules.h"
 #include "platform/Graphics.h"
 
 class TWinControl;
@@ -215,6 +214,9 @@ private:
 };
 
 enum class TUDAlignButton { udLeft, udRight };
+
+// Which button of an up-down was pressed: btNext is the up arrow, btPrev the down arrow.
+enum class TUDBtnType { btNext, btPrev };
 
 // The comctl32 up-down control, free-standing: a press that moves the hidden counter is
 // reported through OnClick; a press at a limit is not.

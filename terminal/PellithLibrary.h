@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/Exchange.h"
 #include "platform/Win32.h"
 
 using TTerminalCreate = void(__stdcall*)(double Ask, double Bid, double Point, double MyPoint,
@@ -15,13 +16,6 @@ using TTerminalProcessMsg = int(__stdcall*)(double Ask, double Bid, double Point
                                             int ADigits, double* AMemory, int AMemorySize,
                                             HWND AWindow);
 using TTerminalDelete = void(__stdcall*)(HWND AWindow);
-
-// The result codes of TerminalProcessMsg.
-enum TExchangeResult : int { erNothing = 0, erBuy = 1, erSell = 2 };
-
-// The exchange block's slots, in the order the library writes them.
-enum TExchangeSlot : int { esLots = 0, esStopLoss = 1, esTakeProfit = 2, esTrailingStop = 3 };
-inline constexpr int ExchangeBlockSize = 4;
 
 inline void CloseModule(HMODULE AModule) {
     FreeLibrary(AModule);

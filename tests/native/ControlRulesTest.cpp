@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr TUDBtnType Up = TUDBtnType::btNext;
-constexpr TUDBtnType Down = TUDBtnType::btPrev;
+constexpr TStepDirection Up = TStepDirection::sdUp;
+constexpr TStepDirection Down = TStepDirection::sdDown;
 
 struct TStepCase {
     double Value;
@@ -46,7 +46,7 @@ TEST(ValueAfterPress, StepsTheParsedTextAndClampsAtZero) {
     struct TCase {
         const wchar_t* Text;
         int Digits;
-        TUDBtnType Button;
+        TStepDirection Direction;
         double Expected;
     };
     const TCase cases[] = {
@@ -61,9 +61,9 @@ TEST(ValueAfterPress, StepsTheParsedTextAndClampsAtZero) {
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(::testing::Message() << test.Digits << " decimals, "
-                                          << (test.Button == Up ? "up" : "down"));
+                                          << (test.Direction == Up ? "up" : "down"));
         // The sum is taken in double precision: compare with the nearest double of the result.
-        EXPECT_DOUBLE_EQ(ValueAfterPress(test.Text, test.Digits, test.Button, L'.'), test.Expected)
+        EXPECT_DOUBLE_EQ(ValueAfterPress(test.Text, test.Digits, test.Direction, L'.'), test.Expected)
             << std::wstring(test.Text).size();
     }
     EXPECT_EQ(ValueAfterPress(L"1E999", 2, Up, L'.'), HUGE_VAL);

@@ -100,12 +100,7 @@ TPanelHarness::TPanelHarness(const TTerminalData& AData, int AChartLeft, int ACh
     const TBitmapXT& bitmap = TestPanelBitmap();
     FPanelThread.Run([&] {
         FPanel = std::make_unique<TPanelXT>();
-        FPanel->SetParentWindow(FChart);
-        FPanel->SetBorderWidth(3);
-        FPanel->SetBevelInner(TBevelCut::bvLowered);
-        FPanel->SetBevelOuter(TBevelCut::bvNone);
-        FPanel->SetBounds(10, 20, 206, 157);
-        FPanel->CreateControls(AData, bitmap);
+        FPanel->Build(FChart, AData, bitmap);
     });
     Settle();
 }
