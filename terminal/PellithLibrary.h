@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "controls/Exchange.h"
+#include "terminal/CommandLine.h"
 #include "platform/Win32.h"
 
 using TTerminalCreate = void(__stdcall*)(double Ask, double Bid, double Point, double MyPoint,
@@ -53,7 +54,3 @@ std::string SystemErrorText(DWORD ACode);
 // UTF-16 to UTF-8 and back, for file names and log lines.
 std::string Utf8(const std::wstring& AText);
 std::wstring Wide(const std::string& AUtf8);
-
-// The value of "--AName=value" among command-line arguments, "" when absent. A Unix path
-// ("/...") becomes the Windows path Wine gives it on drive Z:.
-std::wstring CommandLineOption(const std::vector<std::string>& AArguments, const char* AName);
