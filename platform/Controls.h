@@ -178,9 +178,9 @@ private:
     HWND FHintWindow = nullptr;
     std::atomic<long> FPaintCount{0};
     // The off-screen surface, kept between paints: making it each time costs more than painting.
-    TMemoryDC FSurfaceDC;
+    // The DC is declared after the bitmap, so it lets the bitmap go before the bitmap is deleted.
     TBitmapHandle FSurface;
-    HGDIOBJ FSurfaceOld = nullptr;
+    TBitmapDC FSurfaceDC;
     SIZE FSurfaceSize{0, 0};
 };
 

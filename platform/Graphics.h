@@ -108,8 +108,7 @@ public:
 private:
     TBitmap& FBitmap;
     TCriticalSection FLock;
-    TMemoryDC FDC;
-    HGDIOBJ FOldBitmap = nullptr;
+    TBitmapDC FDC;
 };
 
 // A device-independent bitmap.

@@ -407,13 +407,13 @@ TEST(BitmapXT, CopiesStayBitmapXTAndIgnorePalettes) {
 
     // Drawing copies 1:1 from the destination's origin, whatever rectangle's left and top.
     TClientDC screen(nullptr);
-    TMemoryDC target(CreateCompatibleDC(screen.Get()));
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), 198, -50, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     TBitmapHandle surface(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     {
-        TSelectObject select(target.Get(), surface.Get());
+        TBitmapDC target(screen.Get(), surface.Get());
+        ASSERT_TRUE(target);
         SetStretchBltMode(target.Get(), HALFTONE);
         bitmap->Draw(target.Get(), RECT{7, 9, 198, 50});
     }
