@@ -101,7 +101,8 @@ TEST_F(ChartHostTest, RecordsEveryPostOfTheRegisteredMessageWithItsParameters) {
     PostMessageW(chart, WM_USER + 7, 2, 1); // any other message is not counted
     PostMessageA(chart, FHost.RegisteredMessage(), 2, 1);
     PostMessageA(chart, FHost.RegisteredMessage(), 5, 6);
-    ASSERT_TRUE(WaitUntil([&] { return FHost.RegisteredPosts(chart).size() >= 2; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return FHost.RegisteredPosts(chart).size() >= 2; }, 5s))
+        << FHost.RegisteredPosts(chart).size() << " of the two posts recorded";
     const auto posts = FHost.RegisteredPosts(chart);
     ASSERT_EQ(posts.size(), 2u);
     EXPECT_EQ(posts[0].WParam, 2u);
@@ -115,7 +116,8 @@ TEST_F(ChartHostTest, ACloseRequestIsRecordedAndTheWindowStaysUntilDestroyed) {
     HWND chart = NewChart();
     EXPECT_FALSE(FHost.CloseRequested(chart));
     PostMessageW(chart, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return FHost.CloseRequested(chart); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return FHost.CloseRequested(chart); }, 5s))
+        << "the chart never saw WM_CLOSE";
     EXPECT_TRUE(IsWindow(chart));
     EXPECT_EQ(FHost.Charts(), std::vector<HWND>{chart});
 
@@ -197,7 +199,9 @@ TEST_F(ChartHostTest, CaptureShowsAChildPaintedByAnotherThreadAtItsPlace) {
 TEST_F(ChartHostTest, ACoveringWindowIsNoticedAndKeepingTheTerminalOnTopUncoversIt) {
     HWND chart = NewChart();
     const RECT client = ClientRectOnScreen(chart);
-    ASSERT_TRUE(WaitUntil([&] { return IsUnobstructed(FHost.TerminalWindow()); }, 5s));
+    HWND before = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return IsUnobstructed(FHost.TerminalWindow(), 16, &before); }, 5s))
+        << "covered from the start by " << WindowDescription(before);
     // Another program's window over part of the chart, as on a shared display. (A window class
     // of its own: a static control is transparent to hit tests and would not count.)
     WNDCLASSW coverClass{};
@@ -225,7 +229,8 @@ TEST_F(ChartHostTest, ACoveringWindowIsNoticedAndKeepingTheTerminalOnTopUncovers
 TEST_F(ChartHostTest, AClosedTerminalWindowIsRecordedAndStays) {
     EXPECT_FALSE(FHost.TerminalCloseRequested());
     PostMessageW(FHost.TerminalWindow(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return FHost.TerminalCloseRequested(); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return FHost.TerminalCloseRequested(); }, 5s))
+        << "the terminal window never saw WM_CLOSE";
     EXPECT_TRUE(IsWindow(FHost.TerminalWindow()));
 }
 
