@@ -1,6 +1,6 @@
 #include "terminal/tests/ForeignWindow.h"
 
-#include "terminal/tests/TestMain.h"
+#include "terminal/tests/Watchdog.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "resources/ResourceIds.h"
 #include "terminal/ChartHost.h"
 #include "terminal/WindowCapture.h"
-#include "terminal/tests/TestMain.h"
+#include "terminal/tests/Watchdog.h"
 
 namespace {
 
