@@ -6,8 +6,8 @@
 // What one exchange reports. Unscoped, with the int values the export returns.
 enum TExchangeResult : int {
     erNothing = 0,
-    erBuy = 1,  // the buy price was clicked (it wins when both were)
-    erSell = 2  // the sell price was clicked and the buy price was not
+    erBuy = 1, // the buy price was clicked (it wins when both were)
+    erSell = 2 // the sell price was clicked and the buy price was not
 };
 
 // The exchange block's slots, in the order the panel writes them.

@@ -48,7 +48,9 @@ std::wstring TCommandLine::Text(const char* AName) const {
     return Wide(value);
 }
 
-bool TCommandLine::Has(const char* AName) const { return Find(AName) != nullptr; }
+bool TCommandLine::Has(const char* AName) const {
+    return Find(AName) != nullptr;
+}
 
 int TCommandLine::Integer(const char* AName, int ADefault, int AMin, int AMax) const {
     const std::string* argument = Find(AName);

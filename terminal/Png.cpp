@@ -60,8 +60,8 @@ bool DecodePng(std::span<const std::uint8_t> bytes, TPixels& picture, std::strin
         bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels, 3));
     if (!rgb) {
         const char* reason = stbi_failure_reason();
-        error = std::string("not a readable PNG: ") +
-                (reason && *reason ? reason : "no image data");
+        error =
+            std::string("not a readable PNG: ") + (reason && *reason ? reason : "no image data");
         return false;
     }
     picture = TPixels::Filled(width, height, 0);

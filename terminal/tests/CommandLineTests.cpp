@@ -9,22 +9,22 @@
 namespace {
 
 TEST(CommandLine, ReadsNameEqualsValueAndLeavesOtherArgumentsAlone) {
-    const TCommandLine line({"--gtest_filter=A.*", "--dll=/work/build/Pellith.dll", "--out=",
-                             "--seconds=6", "--seconds=7", "--interactive", "plain", "-x=1",
-                             "--dllx=no"});
+    const TCommandLine line({"--gtest_filter=A.*", "--dll=/work/build/Pellith.dll",
+                             "--out=", "--seconds=6", "--seconds=7", "--interactive", "plain",
+                             "-x=1", "--dllx=no"});
     struct TCase {
         const char* Name;
         std::wstring Text;
         bool Has;
     };
     const TCase cases[] = {
-        {"dll", L"Z:\\work\\build\\Pellith.dll", true},  // a Unix path as Wine names it
-        {"out", L"", true},                              // present, empty
-        {"seconds", L"7", true},                         // the last one wins
-        {"interactive", L"", true},                      // a switch has no value
+        {"dll", L"Z:\\work\\build\\Pellith.dll", true}, // a Unix path as Wine names it
+        {"out", L"", true},                             // present, empty
+        {"seconds", L"7", true},                        // the last one wins
+        {"interactive", L"", true},                     // a switch has no value
         {"missing", L"", false},
-        {"dl", L"", false},                              // no prefix matches
-        {"x", L"", false},                               // one dash is no option
+        {"dl", L"", false}, // no prefix matches
+        {"x", L"", false},  // one dash is no option
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);

@@ -87,7 +87,10 @@ TEST(DecodePng, RejectsWhatIsNoPngAndSaysWhy) {
         {"signature", [](auto& png) { png[1] = 'X'; }},
         {"header only", [](auto& png) { png.resize(8 + 25); }},
         {"nothing", [](auto& png) { png.clear(); }},
-        {"text", [](auto& png) { png.assign({'h', 'e', 'l', 'l', 'o'}); }},
+        {"text",
+         [](auto& png) {
+             png.assign({'h', 'e', 'l', 'l', 'o'});
+         }},
         {"width zero", [](auto& png) { png[16] = png[17] = png[18] = png[19] = 0; }},
     };
     for (const auto& c : cases) {

@@ -29,7 +29,9 @@ class TDeadlineListener : public testing::EmptyTestEventListener {
 
 } // namespace
 
-std::wstring TestOption(const char* AName) { return Options.Text(AName); }
+std::wstring TestOption(const char* AName) {
+    return Options.Text(AName);
+}
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

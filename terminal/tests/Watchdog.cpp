@@ -177,16 +177,16 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* AException) {
                            static_cast<LPCSTR>(record.ExceptionAddress), &module))
         GetModuleFileNameA(module, path, sizeof path);
     const std::string task = CurrentTask();
-    std::fprintf(
-        stderr,
-        "\ncrash: exception %08lx at %p (%s + 0x%lx), accessing %08lx, thread %04lx, "
-        "in %s\n",
-        record.ExceptionCode, record.ExceptionAddress, path,
-        static_cast<unsigned long>(static_cast<const char*>(record.ExceptionAddress) -
-                                   reinterpret_cast<const char*>(module)),
-        record.NumberParameters > 1 ? static_cast<unsigned long>(record.ExceptionInformation[1])
-                                    : 0ul,
-        GetCurrentThreadId(), task.c_str());
+    std::fprintf(stderr,
+                 "\ncrash: exception %08lx at %p (%s + 0x%lx), accessing %08lx, thread %04lx, "
+                 "in %s\n",
+                 record.ExceptionCode, record.ExceptionAddress, path,
+                 static_cast<unsigned long>(static_cast<const char*>(record.ExceptionAddress) -
+                                            reinterpret_cast<const char*>(module)),
+                 record.NumberParameters > 1
+                     ? static_cast<unsigned long>(record.ExceptionInformation[1])
+                     : 0ul,
+                 GetCurrentThreadId(), task.c_str());
     // The return addresses on the crashed thread's stack, as far as they point into a module:
     // enough to name the calls that led here.
     const auto* stack = reinterpret_cast<const DWORD*>(AException->ContextRecord->Esp);
@@ -230,7 +230,8 @@ void StartWatchdog(bool AReportCrashes) {
                 const ULONGLONG deadline = Deadline.load();
                 if (!deadline || GetTickCount64() < deadline)
                     continue;
-                std::fprintf(stderr, "\nwatchdog: %s did not finish in time; stopping the program\n",
+                std::fprintf(stderr,
+                             "\nwatchdog: %s did not finish in time; stopping the program\n",
                              CurrentTask().c_str());
                 PrintWhereThreadsStand();
                 TerminateProcess(GetCurrentProcess(), 3);
@@ -246,5 +247,6 @@ void ArmWatchdog(std::chrono::seconds ADeadline, const std::string& ATask) {
     Deadline.store(GetTickCount64() + static_cast<ULONGLONG>(ADeadline.count()) * 1000);
 }
 
-void DisarmWatchdog() { Deadline.store(0); }
-
+void DisarmWatchdog() {
+    Deadline.store(0);
+}
