@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include "PanelHarness.h"
@@ -422,4 +423,18 @@ TEST(BitmapXT, CopiesStayBitmapXTAndIgnorePalettes) {
     const auto* drawn = static_cast<const DWORD*>(bits);
     for (size_t i = 0; i < expected.size(); ++i)
         ASSERT_EQ(drawn[i] & 0xFFFFFF, expected[i]) << "pixel " << i;
+}
+
+TEST(TestThread, ATaskThatThrowsHandsItsExceptionBackAndTheThreadGoesOn) {
+    TTestThread thread("throwing");
+    std::string message;
+    try {
+        thread.Run([] { throw std::runtime_error("the task failed"); });
+    } catch (const std::runtime_error& error) {
+        message = error.what();
+    }
+    EXPECT_EQ(message, "the task failed");
+    DWORD ranOn = 0;
+    thread.Run([&] { ranOn = GetCurrentThreadId(); });
+    EXPECT_EQ(ranOn, thread.Id());
 }
