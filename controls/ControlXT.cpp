@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "SiteConfig.h"
+#include "controls/ChartNames.h"
 #include "controls/VClExt.h"
 
 // ---- TEditXT -----------------------------------------------------------------------------
@@ -142,7 +143,7 @@ std::wstring PoweredByCaption() { return std::wstring(L"Powered by ") + PELLITH_
 
 std::wstring PoweredByLink() { return std::wstring(L"http://") + PELLITH_SITE + L"/?adid=plt09"; }
 
-TPanelXT::TPanelXT() : FMsg(RegisterWindowMessageA("MetaTrader4_Internal_Message")) {}
+TPanelXT::TPanelXT() : FMsg(RegisterWindowMessageA(ChartNames::TerminalMessage)) {}
 
 TLabel& TPanelXT::AddCaption(const std::wstring& AText) {
     TLabel& label = Add<TLabel>();

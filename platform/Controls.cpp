@@ -8,8 +8,6 @@
 
 namespace {
 
-const wchar_t PanelClassName[] = L"PellithPanel";
-
 void FillPixels(HDC ADC, int ALeft, int ATop, int ARight, int ABottom, COLORREF AColor) {
     if (ARight <= ALeft || ABottom <= ATop)
         return;

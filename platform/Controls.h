@@ -184,6 +184,9 @@ private:
     SIZE FSurfaceSize{0, 0};
 };
 
+// The window class of the panels.
+inline constexpr wchar_t PanelClassName[] = L"PellithPanel";
+
 // True for the window of a panel of this library, of any copy of it that is loaded.
 bool IsPanelWindow(HWND AWindow);
 
