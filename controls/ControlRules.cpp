@@ -14,11 +14,12 @@ double StepFor(double value, int digits) {
     return 0;
 }
 
-double ValueAfterPress(std::wstring_view text, int digits, TUDBtnType button, wchar_t separator) {
+double ValueAfterPress(std::wstring_view text, int digits, TStepDirection direction,
+                       wchar_t separator) {
     double value = 0;
     if (!TryParseFloat(text, value, separator))
         return 0;
     const double step = StepFor(value, digits);
-    value = button == TUDBtnType::btPrev ? value - step : value + step;
+    value = direction == TStepDirection::sdDown ? value - step : value + step;
     return value < 0 ? 0 : value;
 }

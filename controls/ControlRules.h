@@ -7,15 +7,15 @@
 
 #include "data/DataXT.h"
 
-// Which arrow of a field was pressed: btNext is the up arrow, btPrev the down arrow.
-enum class TUDBtnType { btNext, btPrev };
+// Which way an arrow press steps a field.
+enum class TStepDirection { sdUp, sdDown };
 
 // The amount one arrow press changes a field's value by, for a field with `digits` decimals.
 double StepFor(double value, int digits);
 
 // The value a field shows after an arrow press on its current text: the parsed value stepped
 // and clamped at 0, or 0 without a step when the text is not a number.
-double ValueAfterPress(std::wstring_view text, int digits, TUDBtnType button,
+double ValueAfterPress(std::wstring_view text, int digits, TStepDirection direction,
                        wchar_t separator = DecimalSeparator());
 
 // The underline zone of a link label: strictly inside 20-pixel side margins, below the top row

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "SiteConfig.h"
+#include "controls/ChartNames.h"
 #include "controls/VClExt.h"
 
 // ---- TEditXT -----------------------------------------------------------------------------
@@ -38,7 +39,9 @@ void TEditXT::SetValue(double AValue) { SetText(FormatFixed(AValue, FDigits)); }
 
 void TEditXT::UpDownClick(TUDBtnType AButton) {
     SetValue(WithText([&](std::wstring_view AText) {
-        return ValueAfterPress(AText, FDigits, AButton);
+        return ValueAfterPress(AText, FDigits,
+                               AButton == TUDBtnType::btNext ? TStepDirection::sdUp
+                                                             : TStepDirection::sdDown);
     }));
 }
 
@@ -140,7 +143,7 @@ std::wstring PoweredByCaption() { return std::wstring(L"Powered by ") + PELLITH_
 
 std::wstring PoweredByLink() { return std::wstring(L"http://") + PELLITH_SITE + L"/?adid=plt09"; }
 
-TPanelXT::TPanelXT() : FMsg(RegisterWindowMessageA("MetaTrader4_Internal_Message")) {}
+TPanelXT::TPanelXT() : FMsg(RegisterWindowMessageA(ChartNames::TerminalMessage)) {}
 
 TLabel& TPanelXT::AddCaption(const std::wstring& AText) {
     TLabel& label = Add<TLabel>();
@@ -155,6 +158,15 @@ TImage& TPanelXT::AddImage(const TBitmapXT& ABitmap, int ATop) {
     image.SetGraphic(ABitmap);
     image.SetBounds(BorderWidth() + 1, ATop, ABitmap.Width(), ABitmap.Height());
     return image;
+}
+
+void TPanelXT::Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& ABitmap) {
+    SetParentWindow(AChart);
+    SetBorderWidth(PanelBorderWidth);
+    SetBevelInner(TBevelCut::bvLowered);
+    SetBevelOuter(TBevelCut::bvNone);
+    SetBounds(PanelLeft, PanelTop, PanelWidth, PanelHeight);
+    CreateControls(AData, ABitmap);
 }
 
 void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap) {
@@ -228,16 +240,16 @@ POINT TPanelXT::CursorInClient() const {
     return POINT{cursor.x - origin.x, cursor.y - origin.y};
 }
 
-int TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
+TExchangeResult TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
     if (!lblLeft)
-        return 0;  // not laid out: nothing to exchange
+        return erNothing;  // not laid out: nothing to exchange
     // The cursor is read once for the three labels: each read costs a round trip to the system.
     const POINT cursor = CursorInClient();
-    int result = 0;
+    TExchangeResult result = erNothing;
     if (lblLeft->ConsumeClick(cursor))
-        result = 2;
+        result = erSell;
     if (lblRight->ConsumeClick(cursor))
-        result = 1;
+        result = erBuy;
     if (lblPowered->ConsumeClick(cursor))
         OpenWebLink(Handle(), PoweredByLink().c_str());
     if (AData) {
@@ -245,10 +257,10 @@ int TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
         lblRight->SetCaption(AData->Ask());
         lblCenter->SetCaption(AData->Spread());
         if (AMemory) {
-            AMemory[0] = edtLot->GetValue();
-            AMemory[1] = edtSL->GetValue();
-            AMemory[2] = edtTP->GetValue();
-            AMemory[3] = edtTS->GetValue();
+            AMemory[esLots] = edtLot->GetValue();
+            AMemory[esStopLoss] = edtSL->GetValue();
+            AMemory[esTakeProfit] = edtTP->GetValue();
+            AMemory[esTrailingStop] = edtTS->GetValue();
         }
     }
     return result;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "controls/ControlRules.h"
+#include "controls/Exchange.h"
 #include "data/DataXT.h"
 #include "platform/Controls.h"
 
@@ -39,6 +40,9 @@ private:
 // until the next exchange takes it, and the text underlines while the pointer is in its zone.
 class TLabelXT : public TLabel {
 public:
+    // The colour of a latched click: orange.
+    static constexpr TColor clClicked = 0x00A5FF;
+
     explicit TLabelXT(TWinControl& AOwner);
 
     TColor MainColor() const { return FMainColor; }
@@ -88,10 +92,22 @@ class TPanelXT : public TPanel {
 public:
     TPanelXT();
 
+    // Where the panel sits in its chart's client area, and its size.
+    static constexpr int PanelLeft = 10;
+    static constexpr int PanelTop = 20;
+    static constexpr int PanelBorderWidth = 3;
+    static constexpr int PanelWidth = 200 + 2 * PanelBorderWidth;
+    static constexpr int PanelHeight = 157;
+
+    // Lays the panel out on a chart the way the library shows it: its window as the chart's
+    // child at its place, its bevels and its controls with the snapshot's values. Runs on the
+    // panel thread; throws std::runtime_error when the window cannot be created.
+    void Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& ABitmap);
     void CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap);
-    // The panel's side of an exchange: 0 nothing, 1 buy clicked, 2 sell clicked (and buy not).
-    // Runs on the host's thread.
-    int UpdateTerminal(const TTerminalData* AData, double* AMemory);
+    // The panel's side of an exchange: takes the price labels' clicks, shows the snapshot's
+    // prices and writes the fields' values into AMemory's ExchangeBlockSize slots. Runs on the
+    // host's thread.
+    TExchangeResult UpdateTerminal(const TTerminalData* AData, double* AMemory);
 
     // The message still to be posted to the chart; 0 once posted.
     UINT PendingMessage() const { return FMsg; }

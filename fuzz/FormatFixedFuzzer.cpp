@@ -1,5 +1,5 @@
-// Fuzzes FormatFixed against a reference that starts from the exact binary value of the double
-// (m * 2^q, written out in decimal with a big integer) instead of the standard library's digits.
+// Fuzzes FormatFixed against the reference that starts from the exact binary value of the double
+// (tests/reference/FormatFixedReference.h) instead of the standard library's digits.
 //
 // Input: [mode] [decimals] [separator] [payload...]. The mode picks how the payload becomes a
 // double, so that besides arbitrary bit patterns the fuzzer often lands on the values where the
@@ -18,12 +18,10 @@
 #include <string>
 
 #include "data/DataXT.h"
-#include "fuzz/BigDecimal.h"
 #include "fuzz/FuzzInput.h"
+#include "tests/reference/FormatFixedReference.h"
 
 namespace {
-
-constexpr int SignificantDigits = 18;
 
 double FromBits(std::uint64_t bits) {
     double x;
@@ -87,102 +85,6 @@ double ShortBinaryFraction(TFuzzInput& in) {
     return FromBits(bits);
 }
 
-// The 18 significant digits of a finite, non-zero |x|, rounded to nearest with ties to even,
-// and E, so that the rounded value is 0.d1d2...d18 * 10^E.
-struct TEighteenDigits {
-    std::string digits;
-    int e;
-};
-
-TEighteenDigits RoundedDigits(double x) {
-    const std::uint64_t bits = BitsOf(x);
-    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-    const std::uint64_t m = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
-    const int q = biased == 0 ? -1074 : biased - 1075;
-
-    // |x| = m * 2^q. For q < 0 that is m * 5^-q / 10^-q: the digits of m * 5^-q with the point
-    // -q places from the right.
-    TBigDecimal exact(m);
-    if (q >= 0)
-        exact.MultiplyByPowerOfTwo(q);
-    else
-        exact.MultiplyByPowerOfFive(-q);
-    std::string digits = exact.Digits();
-    int e = static_cast<int>(digits.size()) + std::min(q, 0);
-
-    if (digits.size() <= SignificantDigits) {
-        digits.resize(SignificantDigits, '0');
-        return {digits, e};
-    }
-    const char next = digits[SignificantDigits];
-    const bool moreFollows =
-        digits.find_first_not_of('0', SignificantDigits + 1) != std::string::npos;
-    const bool lastIsOdd = (digits[SignificantDigits - 1] - '0') % 2 == 1;
-    const bool up = next > '5' || (next == '5' && (moreFollows || lastIsOdd));
-    digits.resize(SignificantDigits);
-    if (up) {
-        int i = SignificantDigits - 1;
-        for (; i >= 0 && digits[i] == '9'; --i)
-            digits[i] = '0';
-        if (i >= 0) {
-            ++digits[i];
-        } else {
-            digits = "1" + std::string(SignificantDigits - 1, '0');
-            ++e;
-        }
-    }
-    return {digits, e};
-}
-
-std::wstring Widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-std::wstring ReferenceText(double x, int decimals, wchar_t separator) {
-    if (decimals < 0)
-        return L"";
-    if (decimals > SignificantDigits)
-        decimals = 2;
-    if (std::isnan(x))
-        return L"NAN";
-    if (std::isinf(x))
-        return x < 0 ? L"-INF" : L"INF";
-
-    // The rounded value times 10^decimals, as decimal digits of an integer.
-    std::string scaled;
-    if (x != 0) {
-        const TEighteenDigits d = RoundedDigits(x);
-        const int kept = d.e + decimals; // digits of the 18 that lie before the N-th decimal
-        if (kept >= SignificantDigits) {
-            scaled = d.digits + std::string(kept - SignificantDigits, '0');
-        } else if (kept >= 0) {
-            scaled = d.digits.substr(0, kept);
-            if (d.digits[kept] >= '5') { // half away from zero
-                int i = kept - 1;
-                for (; i >= 0 && scaled[i] == '9'; --i)
-                    scaled[i] = '0';
-                if (i >= 0)
-                    ++scaled[i];
-                else
-                    scaled.insert(0, 1, '1');
-            }
-        }
-        // kept < 0: below a tenth of the last decimal, the value rounds to zero.
-    }
-    scaled.erase(0, std::min(scaled.find_first_not_of('0'), scaled.size()));
-    const bool negative = std::signbit(x) && !scaled.empty();
-    if (static_cast<int>(scaled.size()) < decimals + 1)
-        scaled.insert(0, decimals + 1 - scaled.size(), '0');
-
-    std::wstring text = Widen(scaled);
-    if (decimals > 0)
-        text.insert(text.size() - decimals, 1, separator);
-    if (negative)
-        text.insert(0, 1, L'-');
-    return text;
-}
-
 std::string Narrow(const std::wstring& text) {
     std::string narrow;
     for (wchar_t c : text)
@@ -234,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode % 4 != 0 && (mode & 4) != 0)
         x = -x;
 
-    const std::wstring expected = ReferenceText(x, decimals, separator);
+    const std::wstring expected = FormatFixedReference(x, decimals, separator);
     const std::wstring got = FormatFixed(x, decimals, separator);
     if (got != expected)
         Mismatch("FormatFixed", x, decimals, separator, expected, got);

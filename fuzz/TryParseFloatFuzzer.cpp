@@ -21,8 +21,8 @@
 #include <system_error>
 
 #include "controls/VClExt.h"
-#include "fuzz/BigDecimal.h"
 #include "fuzz/FuzzInput.h"
+#include "tests/reference/BigDecimal.h"
 
 namespace {
 

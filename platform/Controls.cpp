@@ -8,8 +8,6 @@
 
 namespace {
 
-const wchar_t PanelClassName[] = L"PellithPanel";
-
 void FillPixels(HDC ADC, int ALeft, int ATop, int ARight, int ABottom, COLORREF AColor) {
     if (ARight <= ALeft || ABottom <= ATop)
         return;
@@ -140,8 +138,6 @@ TPanel::TPanel() : TWinControl(nullptr) {
 }
 
 TPanel::~TPanel() {
-    if (FSurfaceDC && FSurfaceOld)
-        SelectObject(FSurfaceDC.Get(), FSurfaceOld);
     // Cut the window off from this object first: WM_DESTROY must not reach a half-destroyed one.
     if (HWND window = Handle()) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -260,16 +256,12 @@ void TPanel::WMPaint() {
 
     // Compose off screen so that labels drawn over the picture never flicker.
     if (!FSurfaceDC || FSurfaceSize.cx != client.right || FSurfaceSize.cy != client.bottom) {
-        if (FSurfaceDC && FSurfaceOld)
-            SelectObject(FSurfaceDC.Get(), FSurfaceOld);
-        FSurfaceOld = nullptr;
+        FSurfaceDC.Reset();
         FSurface.Reset(CreateCompatibleBitmap(paint.Get(), client.right, client.bottom));
-        FSurfaceDC.Reset(CreateCompatibleDC(paint.Get()));
-        if (!FSurfaceDC || !FSurface) {
-            FSurfaceDC.Reset();
+        if (FSurface)
+            FSurfaceDC = TBitmapDC(paint.Get(), FSurface.Get());
+        if (!FSurfaceDC)
             return;
-        }
-        FSurfaceOld = SelectObject(FSurfaceDC.Get(), FSurface.Get());
         FSurfaceSize = {client.right, client.bottom};
     }
     const HDC dc = FSurfaceDC.Get();

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "controls/ControlRules.h"
 #include "platform/Graphics.h"
 
 class TWinControl;
@@ -179,11 +178,14 @@ private:
     HWND FHintWindow = nullptr;
     std::atomic<long> FPaintCount{0};
     // The off-screen surface, kept between paints: making it each time costs more than painting.
-    TMemoryDC FSurfaceDC;
+    // The DC is declared after the bitmap, so it lets the bitmap go before the bitmap is deleted.
     TBitmapHandle FSurface;
-    HGDIOBJ FSurfaceOld = nullptr;
+    TBitmapDC FSurfaceDC;
     SIZE FSurfaceSize{0, 0};
 };
+
+// The window class of the panels.
+inline constexpr wchar_t PanelClassName[] = L"PellithPanel";
 
 // True for the window of a panel of this library, of any copy of it that is loaded.
 bool IsPanelWindow(HWND AWindow);
@@ -215,6 +217,9 @@ private:
 };
 
 enum class TUDAlignButton { udLeft, udRight };
+
+// Which button of an up-down was pressed: btNext is the up arrow, btPrev the down arrow.
+enum class TUDBtnType { btNext, btPrev };
 
 // The comctl32 up-down control, free-standing: a press that moves the hidden counter is
 // reported through OnClick; a press at a limit is not.

@@ -96,20 +96,12 @@ int LineHeightOf(HFONT AFont) {
 TCanvas::~TCanvas() { FreeHandle(); }
 
 HDC TCanvas::Handle() {
-    if (!FDC) {
-        FDC.Reset(CreateCompatibleDC(nullptr));
-        if (FDC && FBitmap.Handle())
-            FOldBitmap = SelectObject(FDC.Get(), FBitmap.Handle());
-    }
+    if (!FDC)
+        FDC = TBitmapDC(nullptr, FBitmap.Handle());
     return FDC.Get();
 }
 
-void TCanvas::FreeHandle() {
-    if (FDC && FOldBitmap)
-        SelectObject(FDC.Get(), FOldBitmap);
-    FOldBitmap = nullptr;
-    FDC.Reset();
-}
+void TCanvas::FreeHandle() { FDC.Reset(); }
 
 TBitmap::TBitmap() = default;
 

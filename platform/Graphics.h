@@ -16,7 +16,6 @@ inline constexpr TColor clSystemColor = 0xFF000000;
 inline constexpr TColor clWhite = 0xFFFFFF;
 inline constexpr TColor clGray = 0x808080;
 inline constexpr TColor clBlue = 0xFF0000;
-inline constexpr TColor clClicked = 0x00A5FF;  // orange: a click waits to be reported
 inline constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
 inline constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
 inline constexpr TColor clBtnShadow = clSystemColor | COLOR_BTNSHADOW;
@@ -109,8 +108,7 @@ public:
 private:
     TBitmap& FBitmap;
     TCriticalSection FLock;
-    TMemoryDC FDC;
-    HGDIOBJ FOldBitmap = nullptr;
+    TBitmapDC FDC;
 };
 
 // A device-independent bitmap.

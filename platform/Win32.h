@@ -63,6 +63,45 @@ private:
     HGDIOBJ FOld;
 };
 
+// A memory DC with a bitmap selected into it for as long as the object lives: the bitmap is put
+// back out before the DC is deleted, so its owner can delete or copy it afterwards. Borrows the
+// bitmap, which must outlive the object; move-only.
+class TBitmapDC {
+public:
+    TBitmapDC() = default;
+    // A DC compatible with ACompatible (null: the screen) with ABitmap (may be null) selected;
+    // empty when the DC cannot be made.
+    TBitmapDC(HDC ACompatible, HBITMAP ABitmap) : FDC(CreateCompatibleDC(ACompatible)) {
+        if (FDC && ABitmap)
+            FOld = SelectObject(FDC.Get(), ABitmap);
+    }
+    TBitmapDC(TBitmapDC&& AOther) noexcept
+        : FDC(std::move(AOther.FDC)), FOld(std::exchange(AOther.FOld, nullptr)) {}
+    TBitmapDC& operator=(TBitmapDC&& AOther) noexcept {
+        if (this != &AOther) {
+            Reset();
+            FDC = std::move(AOther.FDC);
+            FOld = std::exchange(AOther.FOld, nullptr);
+        }
+        return *this;
+    }
+    ~TBitmapDC() { Reset(); }
+
+    HDC Get() const { return FDC.Get(); }
+    explicit operator bool() const { return static_cast<bool>(FDC); }
+    // Deselects the bitmap and deletes the DC.
+    void Reset() {
+        if (FDC && FOld)
+            SelectObject(FDC.Get(), FOld);
+        FOld = nullptr;
+        FDC.Reset();
+    }
+
+private:
+    TMemoryDC FDC;
+    HGDIOBJ FOld = nullptr;
+};
+
 // The DC of a window's client area, from GetDC (null window: the screen).
 class TClientDC {
 public:

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "controls/ChartNames.h"
 #include "platform/Win32.h"
 
 // A horizontal line across the chart: an open position, its stop or its target.
@@ -64,7 +65,7 @@ inline constexpr COLORREF ChartPriceLine = RGB(0, 200, 0);
 inline constexpr COLORREF ChartAskLine = RGB(255, 64, 64);
 
 // The registered message that the panel posts to its chart once.
-inline constexpr char TerminalMessageName[] = "MetaTrader4_Internal_Message";
+inline constexpr const char* TerminalMessageName = ChartNames::TerminalMessage;
 
 class TChartHost {
   public:

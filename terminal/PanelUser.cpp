@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "controls/ChartNames.h"
+
 namespace {
 
 constexpr POINT FieldPlaces[4] = {{45, 33}, {45, 60}, {146, 60}, {146, 33}}; // by TPanelField
@@ -33,7 +35,7 @@ bool Near(int a, int b) {
 } // namespace
 
 HWND PanelOf(HWND AChart) {
-    HWND panel = static_cast<HWND>(GetPropA(AChart, "XT_Container"));
+    HWND panel = static_cast<HWND>(GetPropA(AChart, ChartNames::ContainerProperty));
     return panel && IsWindow(panel) ? panel : nullptr;
 }
 

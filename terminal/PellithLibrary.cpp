@@ -66,20 +66,3 @@ std::wstring Wide(const std::string& AUtf8) {
                         length);
     return result;
 }
-
-std::wstring CommandLineOption(const std::vector<std::string>& AArguments, const char* AName) {
-    const std::string prefix = std::string("--") + AName + "=";
-    for (const std::string& argument : AArguments) {
-        if (argument.rfind(prefix, 0) != 0)
-            continue;
-        std::string value = argument.substr(prefix.size());
-        if (!value.empty() && value[0] == '/') {
-            for (char& c : value)
-                if (c == '/')
-                    c = '\\';
-            value = "Z:" + value;
-        }
-        return Wide(value);
-    }
-    return {};
-}

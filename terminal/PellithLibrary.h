@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "controls/Exchange.h"
+#include "terminal/CommandLine.h"
 #include "platform/Win32.h"
 
 using TTerminalCreate = void(__stdcall*)(double Ask, double Bid, double Point, double MyPoint,
@@ -15,13 +17,6 @@ using TTerminalProcessMsg = int(__stdcall*)(double Ask, double Bid, double Point
                                             int ADigits, double* AMemory, int AMemorySize,
                                             HWND AWindow);
 using TTerminalDelete = void(__stdcall*)(HWND AWindow);
-
-// The result codes of TerminalProcessMsg.
-enum TExchangeResult : int { erNothing = 0, erBuy = 1, erSell = 2 };
-
-// The exchange block's slots, in the order the library writes them.
-enum TExchangeSlot : int { esLots = 0, esStopLoss = 1, esTakeProfit = 2, esTrailingStop = 3 };
-inline constexpr int ExchangeBlockSize = 4;
 
 inline void CloseModule(HMODULE AModule) {
     FreeLibrary(AModule);
@@ -59,7 +54,3 @@ std::string SystemErrorText(DWORD ACode);
 // UTF-16 to UTF-8 and back, for file names and log lines.
 std::string Utf8(const std::wstring& AText);
 std::wstring Wide(const std::string& AUtf8);
-
-// The value of "--AName=value" among command-line arguments, "" when absent. A Unix path
-// ("/...") becomes the Windows path Wine gives it on drive Z:.
-std::wstring CommandLineOption(const std::vector<std::string>& AArguments, const char* AName);

@@ -21,12 +21,11 @@ TPixels CaptureWindowPixels(HWND AWindow) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     TBitmapHandle bitmap(CreateDIBSection(window.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    TMemoryDC memory(CreateCompatibleDC(window.Get()));
-    if (!bitmap || !memory || !bits)
+    if (!bitmap || !bits)
         return {};
     {
-        TSelectObject selected(memory.Get(), bitmap.Get());
-        if (!BitBlt(memory.Get(), 0, 0, width, height, window.Get(), 0, 0, SRCCOPY))
+        TBitmapDC memory(window.Get(), bitmap.Get());
+        if (!memory || !BitBlt(memory.Get(), 0, 0, width, height, window.Get(), 0, 0, SRCCOPY))
             return {};
         GdiFlush();
     }

@@ -5,72 +5,11 @@
 
 #include "terminal/ChartHost.h"
 #include "terminal/WindowCapture.h"
+#include "terminal/tests/ForeignWindow.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// A window that another thread creates as a chart's child, the way a panel thread does: it marks
-// the chart WS_CLIPCHILDREN, fills itself with one colour and pumps its own messages.
-class TForeignChild {
-  public:
-    TForeignChild(HWND AParent, RECT ABounds, COLORREF AColour)
-        : FThread([=, this] { Run(AParent, ABounds, AColour); }) {}
-    ~TForeignChild() {
-        WaitUntil([this] { return Finished(); }, 10s);
-        if (FThreadId)
-            PostThreadMessageW(FThreadId, WM_QUIT, 0, 0);
-        FThread.join();
-    }
-    // The child window once the thread has created it; null until then or if it failed.
-    HWND Window() const { return FWindow.load(); }
-    bool Finished() const { return FFinished.load(); }
-
-  private:
-    static LRESULT CALLBACK Proc(HWND AWindow, UINT AMsg, WPARAM wParam, LPARAM lParam) {
-        if (AMsg == WM_PAINT) {
-            TPaintDC paint(AWindow);
-            RECT client;
-            GetClientRect(AWindow, &client);
-            TBrushHandle brush(
-                CreateSolidBrush(static_cast<COLORREF>(GetWindowLongPtrW(AWindow, GWLP_USERDATA))));
-            FillRect(paint.Get(), &client, brush.Get());
-            return 0;
-        }
-        return DefWindowProcW(AWindow, AMsg, wParam, lParam);
-    }
-
-    void Run(HWND AParent, RECT ABounds, COLORREF AColour) {
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // gives the thread its queue
-        FThreadId = GetCurrentThreadId();
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Proc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"ForeignChildTestWindow";
-        RegisterClassW(&windowClass);
-        SetWindowLongW(AParent, GWL_STYLE, GetWindowLongW(AParent, GWL_STYLE) | WS_CLIPCHILDREN);
-        HWND window =
-            CreateWindowExW(0, windowClass.lpszClassName, L"", WS_CHILD | WS_VISIBLE, ABounds.left,
-                            ABounds.top, ABounds.right - ABounds.left, ABounds.bottom - ABounds.top,
-                            AParent, nullptr, windowClass.hInstance, nullptr);
-        if (window) {
-            SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(AColour));
-            InvalidateRect(window, nullptr, TRUE);
-        }
-        FWindow = window;
-        FFinished = true;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0)
-            DispatchMessageW(&msg);
-        if (IsWindow(window))
-            DestroyWindow(window);
-    }
-
-    std::atomic<DWORD> FThreadId{0};
-    std::atomic<HWND> FWindow{nullptr};
-    std::atomic<bool> FFinished{false};
-    std::thread FThread;
-};
 
 // One terminal window for the suite: starting and ending one costs seconds under a bare X server.
 // Class, owner process and top-level ancestor of a window, for failure messages.
@@ -146,9 +85,10 @@ TEST_F(ChartHostTest, AChildCreatedByAnotherThreadAttachesWhileTheCallerWaits) {
     HWND chart = NewChart();
     // Creating the child makes the system wait for the chart thread to take WM_PARENTNOTIFY:
     // it completes only because the chart thread pumps while this thread waits.
-    TForeignChild child(chart, {10, 20, 216, 177}, RGB(10, 200, 30));
-    ASSERT_TRUE(WaitUntil([&] { return child.Finished(); }, 10s));
-    ASSERT_TRUE(child.Window());
+    // Like a panel thread, the child's thread marks the chart WS_CLIPCHILDREN first.
+    const TForeignWindow child(chart, {10, 20, 216, 177}, RGB(10, 200, 30), 0, nullptr,
+                               TParentClip::ClipChildren);
+    ASSERT_TRUE(child.Window()) << "the child was not made in time";
     EXPECT_EQ(GetParent(child.Window()), chart);
     EXPECT_NE(GetWindowThreadProcessId(child.Window(), nullptr), FHost.ThreadId());
 }
@@ -161,7 +101,8 @@ TEST_F(ChartHostTest, RecordsEveryPostOfTheRegisteredMessageWithItsParameters) {
     PostMessageW(chart, WM_USER + 7, 2, 1); // any other message is not counted
     PostMessageA(chart, FHost.RegisteredMessage(), 2, 1);
     PostMessageA(chart, FHost.RegisteredMessage(), 5, 6);
-    ASSERT_TRUE(WaitUntil([&] { return FHost.RegisteredPosts(chart).size() >= 2; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return FHost.RegisteredPosts(chart).size() >= 2; }, 5s))
+        << FHost.RegisteredPosts(chart).size() << " of the two posts recorded";
     const auto posts = FHost.RegisteredPosts(chart);
     ASSERT_EQ(posts.size(), 2u);
     EXPECT_EQ(posts[0].WParam, 2u);
@@ -175,7 +116,8 @@ TEST_F(ChartHostTest, ACloseRequestIsRecordedAndTheWindowStaysUntilDestroyed) {
     HWND chart = NewChart();
     EXPECT_FALSE(FHost.CloseRequested(chart));
     PostMessageW(chart, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return FHost.CloseRequested(chart); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return FHost.CloseRequested(chart); }, 5s))
+        << "the chart never saw WM_CLOSE";
     EXPECT_TRUE(IsWindow(chart));
     EXPECT_EQ(FHost.Charts(), std::vector<HWND>{chart});
 
@@ -235,8 +177,9 @@ TEST_F(ChartHostTest, PaintsTheSuppliedPriceLineRisingWithThePrice) {
 TEST_F(ChartHostTest, CaptureShowsAChildPaintedByAnotherThreadAtItsPlace) {
     HWND chart = NewChart();
     FHost.SetPicture(chart, TChartPicture{{1.0, 1.1, 1.05}, 0.01, 2, {}, {L"a note"}});
-    TForeignChild child(chart, {10, 20, 216, 177}, RGB(10, 200, 30));
-    ASSERT_TRUE(WaitUntil([&] { return child.Finished(); }, 10s));
+    const TForeignWindow child(chart, {10, 20, 216, 177}, RGB(10, 200, 30), 0, nullptr,
+                               TParentClip::ClipChildren);
+    ASSERT_TRUE(child.Window()) << "the child was not made in time";
     TPixels shot;
     const auto insideIsChild = [&] {
         shot = CaptureUncovered(chart);
@@ -256,7 +199,9 @@ TEST_F(ChartHostTest, CaptureShowsAChildPaintedByAnotherThreadAtItsPlace) {
 TEST_F(ChartHostTest, ACoveringWindowIsNoticedAndKeepingTheTerminalOnTopUncoversIt) {
     HWND chart = NewChart();
     const RECT client = ClientRectOnScreen(chart);
-    ASSERT_TRUE(WaitUntil([&] { return IsUnobstructed(FHost.TerminalWindow()); }, 5s));
+    HWND before = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return IsUnobstructed(FHost.TerminalWindow(), 16, &before); }, 5s))
+        << "covered from the start by " << WindowDescription(before);
     // Another program's window over part of the chart, as on a shared display. (A window class
     // of its own: a static control is transparent to hit tests and would not count.)
     WNDCLASSW coverClass{};
@@ -284,7 +229,8 @@ TEST_F(ChartHostTest, ACoveringWindowIsNoticedAndKeepingTheTerminalOnTopUncovers
 TEST_F(ChartHostTest, AClosedTerminalWindowIsRecordedAndStays) {
     EXPECT_FALSE(FHost.TerminalCloseRequested());
     PostMessageW(FHost.TerminalWindow(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return FHost.TerminalCloseRequested(); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return FHost.TerminalCloseRequested(); }, 5s))
+        << "the terminal window never saw WM_CLOSE";
     EXPECT_TRUE(IsWindow(FHost.TerminalWindow()));
 }
 

@@ -2,39 +2,53 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <stdexcept>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/Win32.h"
-#include "terminal/PellithLibrary.h"
+#include "terminal/CommandLine.h"
 
 namespace {
 
-std::vector<std::string> Arguments;
+TCommandLine Options;
 
-// Ends the process with a failure when the tests have not finished by the deadline, so that a
-// hang shows as a failed test program instead of a run that never ends.
-void StartWatchdog(int ASeconds) {
-    std::thread([ASeconds] {
-        Sleep(static_cast<DWORD>(ASeconds) * 1000);
-        std::fprintf(stderr, "watchdog: the tests did not finish within %d s; stopping\n",
-                     ASeconds);
-        std::fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), 3);
-    }).detach();
-}
+// Gives each test its own deadline on the watchdog.
+class TDeadlineListener : public testing::EmptyTestEventListener {
+  public:
+    explicit TDeadlineListener(std::chrono::seconds ADeadline) : FDeadline(ADeadline) {}
+    void OnTestStart(const testing::TestInfo& ATest) override {
+        ArmWatchdog(FDeadline, std::string(ATest.test_suite_name()) + "." + ATest.name());
+    }
+    void OnTestEnd(const testing::TestInfo&) override { DisarmWatchdog(); }
+
+  private:
+    std::chrono::seconds FDeadline;
+};
 
 } // namespace
 
-std::wstring TestOption(const char* AName) { return CommandLineOption(Arguments, AName); }
+std::wstring TestOption(const char* AName) {
+    return Options.Text(AName);
+}
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    Arguments.assign(argv + 1, argv + argc);
-    const std::wstring watchdog = TestOption("watchdog");
-    StartWatchdog(watchdog.empty() ? 600 : std::stoi(watchdog));
+    Options = TCommandLine(argc, argv);
+    // A child process started by a test must not write over this program's report.
+    SetEnvironmentVariableW(L"GTEST_OUTPUT", nullptr);
+    int seconds = 0;
+    try {
+        seconds = Options.Integer("watchdog", 240, 1, 24 * 3600);
+    } catch (const std::invalid_argument& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 2;
+    }
+    testing::UnitTest::GetInstance()->listeners().Append(
+        new TDeadlineListener(std::chrono::seconds(seconds)));
+    // --debugger=1 leaves a crash to the system's debugger, for its backtrace.
+    StartWatchdog(Options.Text("debugger") != L"1");
+    ProgressThreadName("test");
     return RUN_ALL_TESTS();
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -13,8 +14,8 @@
 
 namespace {
 
-constexpr TUDBtnType Up = TUDBtnType::btNext;
-constexpr TUDBtnType Down = TUDBtnType::btPrev;
+constexpr TStepDirection Up = TStepDirection::sdUp;
+constexpr TStepDirection Down = TStepDirection::sdDown;
 
 struct TStepCase {
     double Value;
@@ -46,7 +47,7 @@ TEST(ValueAfterPress, StepsTheParsedTextAndClampsAtZero) {
     struct TCase {
         const wchar_t* Text;
         int Digits;
-        TUDBtnType Button;
+        TStepDirection Direction;
         double Expected;
     };
     const TCase cases[] = {
@@ -61,9 +62,9 @@ TEST(ValueAfterPress, StepsTheParsedTextAndClampsAtZero) {
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(::testing::Message() << test.Digits << " decimals, "
-                                          << (test.Button == Up ? "up" : "down"));
+                                          << (test.Direction == Up ? "up" : "down"));
         // The sum is taken in double precision: compare with the nearest double of the result.
-        EXPECT_DOUBLE_EQ(ValueAfterPress(test.Text, test.Digits, test.Button, L'.'), test.Expected)
+        EXPECT_DOUBLE_EQ(ValueAfterPress(test.Text, test.Digits, test.Direction, L'.'), test.Expected)
             << std::wstring(test.Text).size();
     }
     EXPECT_EQ(ValueAfterPress(L"1E999", 2, Up, L'.'), HUGE_VAL);
@@ -100,24 +101,30 @@ TEST(ClickLatch, ReportsAClickOnceAndCollapsesRepeats) {
 
 TEST(ClickLatch, NoClickIsLostOrReportedTwiceAcrossThreads) {
     // One thread clicks only once the previous click was taken; the other takes as fast as it
-    // can. Every click must be taken exactly once.
+    // can. Every click must be taken exactly once. A lost click would leave both threads waiting
+    // for each other: both give up at a deadline, and the counts say how far they came.
     TClickLatch latch;
     constexpr int clicks = 20000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
     std::atomic<int> taken{0};
     std::thread host([&] {
-        while (taken.load() < clicks)
+        while (taken.load() < clicks && !late())
             if (latch.Take())
                 taken.fetch_add(1);
     });
     int made = 0;
-    while (made < clicks) {
-        if (!latch.IsSet()) {
-            EXPECT_FALSE(latch.Set());
-            ++made;
-            while (latch.IsSet()) {
-            }
+    int setOverAWaitingClick = 0;
+    while (made < clicks && !late()) {
+        if (latch.IsSet())
+            continue;
+        setOverAWaitingClick += latch.Set();
+        ++made;
+        while (latch.IsSet() && !late()) {
         }
     }
     host.join();
-    EXPECT_EQ(taken.load(), clicks);
+    EXPECT_EQ(made, clicks) << "the clicking thread gave up at the deadline";
+    EXPECT_EQ(taken.load(), clicks) << "clicks taken of " << made << " made";
+    EXPECT_EQ(setOverAWaitingClick, 0);
 }

@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "PanelHarness.h"
+#include "terminal/ChartHost.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 TTerminalData Snapshot() {
     return TTerminalData(nullptr, "EURUSD", 1.23456, 1.23431, 0.00001, 0.0001, 0.10, 50, 25, 15, 5);
@@ -87,42 +92,39 @@ TEST_F(ClickLabel, TheUnderlineFollowsTheCursorAtEachExchange) {
     FHarness.MoveMouse(Sell().Left() + 40, Sell().Top() + 5);
     ASSERT_TRUE(Sell().Underlined());
     // The pointer left fast, without a move inside the box: the next exchange notices.
-    Sell().ConsumeClick(Outside());
+    EXPECT_FALSE(Sell().ConsumeClick(Outside()));
     EXPECT_FALSE(Sell().Underlined());
-    Sell().ConsumeClick(POINT{Sell().Left() + 40, Sell().Top() + 5});
+    EXPECT_FALSE(Sell().ConsumeClick(POINT{Sell().Left() + 40, Sell().Top() + 5}));
     EXPECT_TRUE(Sell().Underlined());
 }
 
-// Moves the real pointer and waits until the system reports it there.
+// Moves the real pointer and waits until the system reports it there; false on the deadline.
 bool PutCursorAt(POINT AScreenPoint) {
     SetCursorPos(AScreenPoint.x, AScreenPoint.y);
-    for (int i = 0; i < 100; ++i) {
-        POINT now{};
-        GetCursorPos(&now);
-        if (now.x == AScreenPoint.x && now.y == AScreenPoint.y)
-            return true;
-        Sleep(10);
-    }
-    return false;
+    return WaitUntil(
+        [&] {
+            POINT now{};
+            return GetCursorPos(&now) && now.x == AScreenPoint.x && now.y == AScreenPoint.y;
+        },
+        5s);
 }
 
 TEST_F(ClickLabel, ConsumeClickReadsTheRealCursor) {
     POINT centre{Sell().Left() + 46, Sell().Top() + 6};
     ClientToScreen(FHarness.PanelWindow(), &centre);
-    ASSERT_TRUE(PutCursorAt(centre));
-    Sell().ConsumeClick();
+    ASSERT_TRUE(PutCursorAt(centre)) << "the pointer did not move";
+    EXPECT_FALSE(Sell().ConsumeClick());
     EXPECT_TRUE(Sell().Underlined());
-    ASSERT_TRUE(PutCursorAt(POINT{centre.x + 400, centre.y + 400}));
+    ASSERT_TRUE(PutCursorAt(POINT{centre.x + 400, centre.y + 400})) << "the pointer did not move";
     // Mouse moves caused by the pointer's jumps may still arrive and underline again; each
     // exchange puts the underline where the pointer is now.
-    bool cleared = false;
-    for (int i = 0; i < 40 && !cleared; ++i) {
-        Sleep(50);
-        FHarness.Settle();
-        Sell().ConsumeClick();
-        cleared = !Sell().Underlined();
-    }
-    EXPECT_TRUE(cleared);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            FHarness.Settle();
+            return !Sell().ConsumeClick() && !Sell().Underlined();
+        },
+        5s))
+        << "the underline stayed after the pointer left";
 }
 
 TEST_F(ClickLabel, HintsOnlyForNonBlankHints) {
@@ -143,29 +145,30 @@ TEST_F(ClickLabel, TheHintAppearsAfterThePointerRestsOnTheLabel) {
     TPanelXT& panel = FHarness.Panel();
     POINT centre{Sell().Left() + 46, Sell().Top() + 8};
     ClientToScreen(FHarness.PanelWindow(), &centre);
-    PutCursorAt(centre);
+    ASSERT_TRUE(PutCursorAt(centre)) << "the pointer did not move";
     FHarness.MoveMouse(Sell().Left() + 46, Sell().Top() + 8);
-    bool shown = false;
-    for (int i = 0; i < 100 && !shown; ++i) {
-        Sleep(50);
-        FHarness.Settle();
-        shown = IsWindowVisible(panel.HintWindow());
-    }
-    EXPECT_TRUE(shown);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            FHarness.Settle();
+            return IsWindowVisible(panel.HintWindow()) != FALSE;
+        },
+        5s))
+        << "no hint appeared";
     wchar_t text[64] = {};
     TTTOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.lpszText = text;
-    if (SendMessageW(panel.HintWindow(), TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool))) {
-        EXPECT_STREQ(text, L"Sell at market");
-    }
+    ASSERT_TRUE(
+        SendMessageW(panel.HintWindow(), TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)))
+        << "the hint window shows no tool";
+    EXPECT_STREQ(text, L"Sell at market");
 }
 
 TEST_F(ClickLabel, TheLabelKeepsItsBoxWhateverItsCaption) {
-    Sell().SetCaption(std::wstring(2000, L'8'));
+    EXPECT_TRUE(Sell().SetCaption(std::wstring(2000, L'8')));
     EXPECT_EQ(Sell().Width(), 93);
     EXPECT_EQ(Sell().Height(), 17);
-    Sell().SetCaption(L"1");
+    EXPECT_TRUE(Sell().SetCaption(L"1"));
     EXPECT_EQ(Sell().Width(), 93);
     FHarness.Settle();
 }

@@ -1,8 +1,15 @@
 #include "PanelHarness.h"
 
+#include <gtest/gtest.h>
+
+#include <exception>
 #include <stdexcept>
+#include <string>
 
 #include "resources/ResourceIds.h"
+#include "terminal/ChartHost.h"
+#include "terminal/WindowCapture.h"
+#include "terminal/tests/Watchdog.h"
 
 namespace {
 
@@ -21,21 +28,35 @@ LRESULT CALLBACK ChartWindowProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LP
 
 } // namespace
 
-TTestThread::TTestThread() {
-    FReady.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+struct TTestThread::TTask {
+    std::function<void()> Work;
+    TKernelHandle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::exception_ptr Error;
+};
+
+TTestThread::TTestThread(const char* AName) : FName(AName) {
+    FReady.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     FThread.Reset(CreateThread(nullptr, 0, ThreadProc, this, 0, &FThreadId));
-    if (!FThread)
-        throw std::runtime_error("test thread");
-    WaitForSingleObject(FReady.Get(), INFINITE);
+    if (!FReady || !FThread)
+        throw std::runtime_error(std::string("cannot start the ") + AName + " thread");
+    if (WaitForSingleObject(FReady.Get(), static_cast<DWORD>(Deadline.count())) != WAIT_OBJECT_0)
+        throw std::runtime_error(std::string("the ") + AName + " thread did not start");
 }
 
 TTestThread::~TTestThread() {
-    Run([] { PostQuitMessage(0); });
-    WaitForSingleObject(FThread.Get(), INFINITE);
+    try {
+        Run([] { PostQuitMessage(0); });
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "ending the " << FName << " thread: " << error.what();
+        return;  // the thread is left behind; it owns nothing of this object's
+    }
+    if (WaitForSingleObject(FThread.Get(), static_cast<DWORD>(Deadline.count())) != WAIT_OBJECT_0)
+        ADD_FAILURE() << "the " << FName << " thread did not end";
 }
 
 DWORD WINAPI TTestThread::ThreadProc(LPVOID AThis) {
     auto self = static_cast<TTestThread*>(AThis);
+    ProgressThreadName(self->FName);
     static const ATOM taskClass = [] {
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = TaskWindowProc;
@@ -47,36 +68,60 @@ DWORD WINAPI TTestThread::ThreadProc(LPVOID AThis) {
     self->FTaskWindow = CreateWindowW(L"PellithTestTasks", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                       nullptr, GetModuleHandleW(nullptr), nullptr);
     SetEvent(self->FReady.Get());
+    Progress("pumping messages");
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     DestroyWindow(self->FTaskWindow);
+    Progress("ended");
     return 0;
 }
 
 LRESULT CALLBACK TTestThread::TaskWindowProc(HWND AWindow, UINT AMessage, WPARAM AWParam,
                                              LPARAM ALParam) {
     if (AMessage == RunTaskMessage) {
-        (*reinterpret_cast<const std::function<void()>*>(AWParam))();
-        SetEvent(reinterpret_cast<HANDLE>(ALParam));
+        // Shared with the caller, so a task that ends after the caller gave up touches nothing
+        // that is gone.
+        const std::unique_ptr<std::shared_ptr<TTask>> posted(
+            reinterpret_cast<std::shared_ptr<TTask>*>(ALParam));
+        TTask& task = **posted;
+        Progress("running a task");
+        try {
+            task.Work();
+        } catch (...) {
+            task.Error = std::current_exception();
+        }
+        Progress("pumping messages");
+        SetEvent(task.Done.Get());
         return 0;
     }
     return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
 }
 
-void TTestThread::Run(const std::function<void()>& ATask) {
-    TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    PostMessageW(FTaskWindow, RunTaskMessage, reinterpret_cast<WPARAM>(&ATask),
-                 reinterpret_cast<LPARAM>(done.Get()));
-    WaitForSingleObject(done.Get(), INFINITE);
+void TTestThread::Run(std::function<void()> ATask) {
+    auto task = std::make_shared<TTask>();
+    task->Work = std::move(ATask);
+    auto posted = std::make_unique<std::shared_ptr<TTask>>(task);
+    if (!task->Done || !PostMessageW(FTaskWindow, RunTaskMessage, 0,
+                                     reinterpret_cast<LPARAM>(posted.get())))
+        throw std::runtime_error(std::string("cannot hand a task to the ") + FName + " thread");
+    posted.release();  // the task window takes it
+    Progress("waiting for a task on another thread");
+    if (!WaitHandlingSentMessages(task->Done.Get(), Deadline))
+        throw std::runtime_error(std::string("the ") + FName +
+                                 " thread did not run its task within the deadline");
+    Progress("back from a task on another thread");
+    if (task->Error)
+        std::rethrow_exception(task->Error);
 }
 
 const TBitmapXT& TestPanelBitmap() {
     static const auto bitmap = [] {
         auto result = std::make_unique<TBitmapXT>();
-        result->LoadFromResourceID(GetModuleHandleW(nullptr), PELLITH_PANEL_BITMAP);
+        if (!result->LoadFromResourceID(GetModuleHandleW(nullptr), PELLITH_PANEL_BITMAP))
+            throw std::runtime_error("the panel's bitmap resource is missing");
         return result;
     }();
     return *bitmap;
@@ -96,23 +141,24 @@ TPanelHarness::TPanelHarness(const TTerminalData& AData, int AChartLeft, int ACh
         FChart = CreateWindowExW(0, L"PellithTestChart", L"chart", WS_POPUP | WS_VISIBLE,
                                  AChartLeft, AChartTop, 300, 220, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
+        if (!FChart)
+            throw std::runtime_error("cannot create the chart window");
     });
     const TBitmapXT& bitmap = TestPanelBitmap();
     FPanelThread.Run([&] {
         FPanel = std::make_unique<TPanelXT>();
-        FPanel->SetParentWindow(FChart);
-        FPanel->SetBorderWidth(3);
-        FPanel->SetBevelInner(TBevelCut::bvLowered);
-        FPanel->SetBevelOuter(TBevelCut::bvNone);
-        FPanel->SetBounds(10, 20, 206, 157);
-        FPanel->CreateControls(AData, bitmap);
+        FPanel->Build(FChart, AData, bitmap);
     });
     Settle();
 }
 
 TPanelHarness::~TPanelHarness() {
-    FPanelThread.Run([&] { FPanel.reset(); });
-    FChartThread.Run([&] { DestroyWindow(FChart); });
+    try {
+        FPanelThread.Run([&] { FPanel.reset(); });
+        FChartThread.Run([&] { DestroyWindow(FChart); });
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "taking the panel down: " << error.what();
+    }
 }
 
 void TPanelHarness::Settle() {
@@ -159,26 +205,11 @@ void TPanelHarness::Type(const TEditXT& AField, const std::wstring& AText) {
     Settle();
 }
 
-std::vector<COLORREF> TPanelHarness::Capture() {
+TPixels TPanelHarness::Capture() {
     Settle();
-    RECT box;
-    GetWindowRect(PanelWindow(), &box);
-    const int width = box.right - box.left, height = box.bottom - box.top;
-    std::vector<COLORREF> pixels(static_cast<size_t>(width) * height);
-    TClientDC screen(nullptr);
-    TMemoryDC memory(CreateCompatibleDC(screen.Get()));
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    TBitmapHandle surface(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    {
-        TSelectObject select(memory.Get(), surface.Get());
-        BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), box.left, box.top, SRCCOPY);
-    }
-    GdiFlush();
-    const auto* source = static_cast<const DWORD*>(bits);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = source[i] & 0xFFFFFF;
+    TPixels pixels = CaptureWindowPixels(PanelWindow());
+    if (pixels.Width != FPanel->Width() || pixels.Height != FPanel->Height())
+        throw std::runtime_error("the panel's window could not be read");
     return pixels;
 }
 

@@ -2,6 +2,7 @@
 // A stand-in chart on a thread that pumps messages, and a panel built on a thread of its own
 // as the library builds one; the test's own thread plays the host's thread.
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,25 +10,35 @@
 
 #include "controls/ControlXT.h"
 #include "controls/VClExt.h"
+#include "terminal/Pixels.h"
 
 // A thread with a message loop that also runs tasks handed to it, through a message-only
 // window so that tasks are served in any message loop the thread may be in.
 class TTestThread {
 public:
-    TTestThread();
+    // Starts the thread and waits until it pumps; throws std::runtime_error when it does not
+    // within Deadline. AName (a literal) names it on the watchdog's progress board.
+    explicit TTestThread(const char* AName);
+    // Ends the thread; a thread that does not end within Deadline fails the test.
     ~TTestThread();
     TTestThread(const TTestThread&) = delete;
     TTestThread& operator=(const TTestThread&) = delete;
 
     // Runs ATask on the thread and waits for it; also a barrier behind every message posted
-    // to the thread's windows before it.
-    void Run(const std::function<void()>& ATask);
+    // to the thread's windows before it. Rethrows what ATask threw; throws std::runtime_error
+    // when the thread has not run it within Deadline.
+    void Run(std::function<void()> ATask);
     DWORD Id() const { return FThreadId; }
 
+    static constexpr std::chrono::milliseconds Deadline{30000};
+
 private:
+    struct TTask;
+
     static DWORD WINAPI ThreadProc(LPVOID AThis);
     static LRESULT CALLBACK TaskWindowProc(HWND, UINT, WPARAM, LPARAM);
 
+    const char* FName;
     TKernelHandle FThread;
     TKernelHandle FReady;
     DWORD FThreadId = 0;
@@ -59,12 +70,12 @@ public:
     void PressArrow(const TEditXT& AField, TUDBtnType AButton);
     // Replaces a field's text by typing it.
     void Type(const TEditXT& AField, const std::wstring& AText);
-    // The panel's pixels as the screen shows them, row by row, 0x00RRGGBB.
-    std::vector<COLORREF> Capture();
+    // The panel's pixels as its window shows them, row by row, 0x00RRGGBB.
+    TPixels Capture();
 
 private:
-    TTestThread FChartThread;
-    TTestThread FPanelThread;
+    TTestThread FChartThread{"chart"};
+    TTestThread FPanelThread{"panel"};
     HWND FChart = nullptr;
     std::unique_ptr<TPanelXT> FPanel;
 };

@@ -1,7 +1,7 @@
 #pragma once
-// A small unsigned big integer for the fuzz targets' references: exact products of powers of two
-// and five, written out in decimal. Deliberately naive (schoolbook, base 10^9 limbs) so that it
-// shares nothing with the fast paths it checks.
+// A small unsigned big integer for the references of the tests and the fuzzers: exact products of
+// powers of two and five, written out in decimal. Deliberately naive (schoolbook, base 10^9
+// limbs) so that it shares nothing with the fast paths it checks.
 
 #include <cstdint>
 #include <cstdio>
