@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "controls/ChartNames.h"
 #include "terminal/PanelUser.h"
 
 namespace {
@@ -274,7 +275,7 @@ void TDemoExpert::WatchPanel() {
         FPanelSeen = panel;
         FLog.Write(FSpec.Name,
                    "panel XT_Container=" + Hex(panel) +
-                       " XT_Attached=" + Hex(GetPropA(FChart, "XT_Attached")) +
+                       " XT_Attached=" + Hex(GetPropA(FChart, ChartNames::AttachedProperty)) +
                        " module=" + Hex(FLibrary.Module()) + " clipchildren=" +
                        ((GetWindowLongW(FChart, GWL_STYLE) & WS_CLIPCHILDREN) ? "yes" : "no"));
         if (const auto windows = FindPanelWindows(FChart)) {

@@ -8,13 +8,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "controls/ChartNames.h"
 #include "demo/DemoExpert.h"
+#include "terminal/CommandLine.h"
 #include "terminal/PanelUser.h"
 #include "terminal/Png.h"
 #include "terminal/WindowCapture.h"
@@ -34,62 +37,38 @@ struct TDemoOptions {
 };
 
 constexpr char Usage[] =
-    "usage: DemoTerminal.exe [--seconds N] [--dll PATH] [--out DIR] [--seed N] [--interactive]\n"
-    "  --seconds N    length of the scripted session (default 20)\n"
-    "  --dll PATH     the Pellith.dll to load (default: the one next to this program)\n"
-    "  --out DIR      where demo.log and demo.png go (default: the current folder)\n"
-    "  --seed N       seed of the simulated prices\n"
+    "usage: DemoTerminal.exe [--seconds=N] [--dll=PATH] [--out=DIR] [--seed=N] [--interactive]\n"
+    "  --seconds=N    length of the scripted session (default 20)\n"
+    "  --dll=PATH     the Pellith.dll to load (default: the one next to this program)\n"
+    "  --out=DIR      where demo.log and demo.png go (default: the current folder)\n"
+    "  --seed=N       seed of the simulated prices\n"
     "  --interactive  no script: keep running until the terminal window is closed\n";
 
-std::optional<TDemoOptions> ParseOptions(std::string& AError) {
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const std::vector<std::wstring> args(arguments, arguments + count);
-    LocalFree(arguments);
-
-    TDemoOptions options;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::wstring& name = args[i];
-        const auto value = [&]() -> std::optional<std::wstring> {
-            if (i + 1 >= args.size())
-                return std::nullopt;
-            return args[++i];
-        };
-        std::optional<std::wstring> text;
-        if (name == L"--interactive") {
-            options.Interactive = true;
-            continue;
-        }
-        if (name == L"--help" || name == L"-h") {
-            AError.clear();
-            return std::nullopt;
-        }
-        if (name != L"--seconds" && name != L"--dll" && name != L"--out" && name != L"--seed") {
-            AError = "unknown option " + Utf8(name);
-            return std::nullopt;
-        }
-        if (!(text = value())) {
-            AError = Utf8(name) + " needs a value";
-            return std::nullopt;
-        }
-        try {
-            if (name == L"--seconds")
-                options.Seconds = std::stoi(*text);
-            else if (name == L"--seed")
-                options.Seed = static_cast<std::uint32_t>(std::stoul(*text));
-            else if (name == L"--dll")
-                options.Dll = *text;
-            else
-                options.Out = *text;
-        } catch (const std::exception&) {
-            AError = Utf8(name) + " needs a number, not " + Utf8(*text);
-            return std::nullopt;
-        }
-    }
-    if (options.Seconds < 1) {
-        AError = "--seconds must be at least 1";
+// The options, or nothing with AError set (empty for --help).
+std::optional<TDemoOptions> ParseOptions(const TCommandLine& ACommandLine, std::string& AError) {
+    if (ACommandLine.Has("help")) {
+        AError.clear();
         return std::nullopt;
     }
+    const auto unknown =
+        ACommandLine.Unknown({"seconds", "dll", "out", "seed", "interactive"});
+    if (!unknown.empty()) {
+        AError = "unknown option " + unknown.front();
+        return std::nullopt;
+    }
+    TDemoOptions options;
+    try {
+        options.Seconds = ACommandLine.Integer("seconds", options.Seconds, 1, 24 * 60 * 60);
+        options.Seed = static_cast<std::uint32_t>(ACommandLine.Integer(
+            "seed", static_cast<int>(options.Seed), 0, std::numeric_limits<int>::max()));
+    } catch (const std::invalid_argument& failure) {
+        AError = failure.what();
+        return std::nullopt;
+    }
+    options.Interactive = ACommandLine.Has("interactive");
+    options.Dll = ACommandLine.Text("dll");
+    if (ACommandLine.Has("out"))
+        options.Out = ACommandLine.Text("out");
     if (options.Dll.empty()) {
         wchar_t self[MAX_PATH];
         const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -356,8 +335,8 @@ int RunDemo(const TDemoOptions& AOptions) {
         const bool gone = WaitUntil([&] { return !IsWindow(panels[i]); }, 5s);
         log.Write(symbols[i].Name,
                   std::string("after-delete panel=") + (gone ? "closed" : "open") +
-                      " XT_Container=" + (GetPropA(charts[i], "XT_Container") ? "set" : "removed") +
-                      " XT_Attached=" + (GetPropA(charts[i], "XT_Attached") ? "set" : "removed"));
+                      " XT_Container=" + (GetPropA(charts[i], ChartNames::ContainerProperty) ? "set" : "removed") +
+                      " XT_Attached=" + (GetPropA(charts[i], ChartNames::AttachedProperty) ? "set" : "removed"));
     }
 
     double realised = 0;
@@ -395,9 +374,9 @@ int RunDemo(const TDemoOptions& AOptions) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::string error;
-    const auto options = ParseOptions(error);
+    const auto options = ParseOptions(TCommandLine(argc, argv), error);
     if (!options) {
         std::cerr << (error.empty() ? "" : "DemoTerminal: " + error + "\n") << Usage;
         return error.empty() ? 0 : 2;

@@ -82,8 +82,8 @@ class DemoSession : public testing::Test {
         startup.hStdOutput = output.Get();
         startup.hStdError = output.Get();
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::wstring command = L"\"" + demo + L"\" --seconds " + seconds + L" --dll \"" + dll +
-                               L"\" --out \"" + Out + L"\"";
+        std::wstring command = L"\"" + demo + L"\" --seconds=" + seconds + L" \"--dll=" + dll +
+                               L"\" \"--out=" + Out + L"\"";
         PROCESS_INFORMATION process{};
         ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                    nullptr, &startup, &process))
