@@ -2,6 +2,9 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "SiteConfig.h"
 #include "controls/VClExt.h"
 
@@ -229,29 +232,36 @@ POINT TPanelXT::CursorInClient() const {
 }
 
 int TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
+    const TExchange exchange = TakeExchange(AData);
+    if (exchange.OpenLink)
+        OpenWebLink(Handle(), PoweredByLink().c_str());
+    if (exchange.HasValues && AMemory)
+        std::copy(std::begin(exchange.Values), std::end(exchange.Values), AMemory);
+    return exchange.Result;
+}
+
+TPanelXT::TExchange TPanelXT::TakeExchange(const TTerminalData* AData) {
+    TExchange exchange;
     if (!lblLeft)
-        return 0;  // not laid out: nothing to exchange
+        return exchange;  // not laid out: nothing to exchange
     // The cursor is read once for the three labels: each read costs a round trip to the system.
     const POINT cursor = CursorInClient();
-    int result = 0;
     if (lblLeft->ConsumeClick(cursor))
-        result = 2;
+        exchange.Result = 2;
     if (lblRight->ConsumeClick(cursor))
-        result = 1;
-    if (lblPowered->ConsumeClick(cursor))
-        OpenWebLink(Handle(), PoweredByLink().c_str());
+        exchange.Result = 1;
+    exchange.OpenLink = lblPowered->ConsumeClick(cursor);
     if (AData) {
         lblLeft->SetCaption(AData->Bid());
         lblRight->SetCaption(AData->Ask());
         lblCenter->SetCaption(AData->Spread());
-        if (AMemory) {
-            AMemory[0] = edtLot->GetValue();
-            AMemory[1] = edtSL->GetValue();
-            AMemory[2] = edtTP->GetValue();
-            AMemory[3] = edtTS->GetValue();
-        }
+        exchange.HasValues = true;
+        exchange.Values[0] = edtLot->GetValue();
+        exchange.Values[1] = edtSL->GetValue();
+        exchange.Values[2] = edtTP->GetValue();
+        exchange.Values[3] = edtTS->GetValue();
     }
-    return result;
+    return exchange;
 }
 
 void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {

@@ -150,6 +150,30 @@ class TQueueWatch {
     std::shared_ptr<TState> FState;
 };
 
+// Records, in order, the messages a thread's windows receive: those sent to them
+// (WH_CALLWNDPROC), noting whether another thread sent them, and those taken from the queue
+// (WH_GETMESSAGE).
+class TMessageLog {
+  public:
+    explicit TMessageLog(DWORD AThreadId);
+    ~TMessageLog();
+    TMessageLog(const TMessageLog&) = delete;
+    TMessageLog& operator=(const TMessageLog&) = delete;
+
+    bool Installed() const { return FSent && FTaken; }
+    // The messages AWindow received so far, oldest first.
+    std::vector<UINT> Messages(HWND AWindow) const;
+    // Messages another thread sent to any window of the thread so far.
+    long CrossThreadSends() const;
+
+    struct TState;
+
+  private:
+    HHOOK FSent = nullptr;
+    HHOOK FTaken = nullptr;
+    std::shared_ptr<TState> FState;
+};
+
 // ---- putting the library into a given state -----------------------------------------------
 
 // Holds the loader lock: a thread created meanwhile exists but cannot begin to run until the
