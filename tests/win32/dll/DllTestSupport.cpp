@@ -324,6 +324,29 @@ int WaitForThreadCount(int AExpected, std::chrono::milliseconds ADeadline) {
     return count;
 }
 
+int GdiObjectCount() {
+    int count = 0;
+    for (UINT index = 1; index < 0x10000; ++index)
+        count += GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(index))) != 0;
+    return count;
+}
+
+size_t HeapBytesInUse() {
+    HANDLE heaps[256];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(256, heaps), 256);
+    size_t bytes = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                bytes += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return bytes;
+}
+
 // ---- the queue watch ------------------------------------------------------------------------
 
 struct TQueueWatch::TState {

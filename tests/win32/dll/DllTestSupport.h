@@ -120,6 +120,12 @@ DWORD HandleCount();
 // Polls until the thread count is at most AExpected; returns the last count seen.
 int WaitForThreadCount(int AExpected, std::chrono::milliseconds ADeadline = 10s);
 
+// The GDI objects of this process. Wine's GetGuiResources always answers 0; its GetObjectType
+// takes a bare 16-bit handle index, so every live object is found by trying them all.
+int GdiObjectCount();
+// The bytes of every heap of the process that are handed out now (HeapWalk's busy blocks).
+size_t HeapBytesInUse();
+
 // ---- a barrier through the panel thread's queue -------------------------------------------
 
 // Watches the messages a thread takes from its queue (WH_GETMESSAGE), so that a test knows when
