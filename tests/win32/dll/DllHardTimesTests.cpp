@@ -49,6 +49,7 @@ struct TKillTally {
     int PlatformStuck = 0; // the system's own lock was left held: the trial says nothing of us
     int Failed = 0;        // another chart did not answer
     int CycleTrials = 0;   // of the trials, those that killed a create/exchange/delete loop
+    int InCreateOrDelete = 0;  // of which the thread died inside TerminalCreate or TerminalDelete
     int Phase = BetweenTrials;
 
     // Without the heap or the C runtime's locks: a killed thread may have left them held.
@@ -56,7 +57,8 @@ struct TKillTally {
         char text[96];
         int length = 0;
         for (const int value :
-             {Trials, Inside, Answered, PlatformStuck, Failed, CycleTrials, Phase}) {
+             {Trials, Inside, Answered, PlatformStuck, Failed, CycleTrials, InCreateOrDelete,
+              Phase}) {
             char digits[12];
             int count = 0;
             for (int rest = value; count == 0 || rest > 0; rest /= 10)
@@ -83,41 +85,45 @@ struct TKillTally {
         DWORD read = 0;
         ReadFile(file, text, sizeof text - 1, &read, nullptr);
         CloseHandle(file);
-        return std::sscanf(text, "%d %d %d %d %d %d %d", &Trials, &Inside, &Answered,
-                           &PlatformStuck, &Failed, &CycleTrials, &Phase) == 7;
+        return std::sscanf(text, "%d %d %d %d %d %d %d %d", &Trials, &Inside, &Answered,
+                           &PlatformStuck, &Failed, &CycleTrials, &InCreateOrDelete,
+                           &Phase) == 8;
     }
 };
 
 enum class TVictimLoop { Exchange, CreateExchangeDelete };
 
-// The expert that is killed: it calls the exports on its own chart in a loop and says whether
-// it is inside one.
+// The expert that is killed: it calls the exports on its own chart in a loop and says which
+// one it is inside. In the create/exchange/delete loop a panel lives for a few ticks.
 struct TVictim {
+    enum TCall { None, InCreate, InExchange, InDelete };
     const TPellithLibrary* Library = nullptr;
     HWND Chart = nullptr;
     TVictimLoop Loop = TVictimLoop::Exchange;
-    std::atomic<bool> Inside{false};
+    std::atomic<int> Inside{None};
     std::atomic<long> Calls{0};
 
     static DWORD WINAPI Run(LPVOID AVictim) {
         auto& victim = *static_cast<TVictim*>(AVictim);
         const TPellithLibrary& library = *victim.Library;
+        const bool cycle = victim.Loop == TVictimLoop::CreateExchangeDelete;
         double block[4] = {};
         for (long k = 0;; ++k) {
-            if (victim.Loop == TVictimLoop::CreateExchangeDelete) {
-                victim.Inside = true;
+            if (cycle) {
+                victim.Inside = InCreate;
                 library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5,
                                        victim.Chart, "EURUSD");
-                victim.Inside = false;
             }
-            victim.Inside = true;
-            library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5, 1e-5,
-                                       1e-4, 5, block, 4, victim.Chart);
-            victim.Inside = false;
-            if (victim.Loop == TVictimLoop::CreateExchangeDelete) {
-                victim.Inside = true;
+            for (int tick = 0; tick < (cycle ? 4 : 1); ++tick) {
+                victim.Inside = InExchange;
+                library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5,
+                                           1e-5, 1e-4, 5, block, 4, victim.Chart);
+                victim.Inside = None;
+            }
+            if (cycle) {
+                victim.Inside = InDelete;
                 library.TerminalDelete(victim.Chart);
-                victim.Inside = false;
+                victim.Inside = None;
             }
             ++victim.Calls;
         }
@@ -229,7 +235,9 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
         TerminateThread(thread.Get(), 9);
         WaitForSingleObject(thread.Get(), 10000);
         ++tally.Trials;
-        tally.Inside += victim.Inside.load();
+        const int inside = victim.Inside.load();
+        tally.Inside += inside != TVictim::None;
+        tally.InCreateOrDelete += inside == TVictim::InCreate || inside == TVictim::InDelete;
 
         // Until the probe comes back, the verdict is that the system's own lock stayed held.
         ++tally.PlatformStuck;
@@ -265,7 +273,7 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
         if (!came || !answered) {
             std::printf("trial %d: another chart %s after a kill %s an export\n", trial,
                         came ? "answered wrongly" : "did not answer",
-                        victim.Inside.load() ? "inside" : "outside");
+                        inside != TVictim::None ? "inside" : "outside");
             std::fflush(stdout);
             PrintWhereThreadsStand();
             TerminateProcess(GetCurrentProcess(), 1);
@@ -364,10 +372,10 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
     }
     const TKillTally tally = KillTrialsInAChild(ExchangeTrials + CycleTrials);
     std::printf("%d kills (%d in an exchange loop, %d in a create/exchange/delete loop), %d "
-                "inside an export; every other chart answered after %d, not after %d; the "
-                "system's own lock stayed held after %d\n",
+                "inside an export (%d inside a create or delete); every other chart answered "
+                "after %d, not after %d; the system's own lock stayed held after %d\n",
                 tally.Trials, tally.Trials - tally.CycleTrials, tally.CycleTrials, tally.Inside,
-                tally.Answered, tally.Failed, tally.PlatformStuck);
+                tally.InCreateOrDelete, tally.Answered, tally.Failed, tally.PlatformStuck);
     EXPECT_EQ(tally.Failed, 0) << "a chart stopped answering after a kill";
     EXPECT_EQ(tally.Answered + tally.PlatformStuck, tally.Trials);
     // A kill that leaves the system's own lock held ends the trials: nothing can be judged
@@ -380,6 +388,7 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
     RecordProperty("kills", tally.Trials);
     RecordProperty("cycle_kills", tally.CycleTrials);
     RecordProperty("inside", tally.Inside);
+    RecordProperty("inside_create_or_delete", tally.InCreateOrDelete);
     RecordProperty("platform_stuck", tally.PlatformStuck);
 }
 
