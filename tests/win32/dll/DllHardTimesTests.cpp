@@ -664,6 +664,22 @@ TEST_F(DllSlowNeighbours, ASlowShellStallsNoOtherChartAndOpensTheLinkOnceOnTheCa
 
 using DllExchangeCost = TDllTest;
 
+// Stops a thread in its message loop for a while: a hook on the thread that sleeps when it takes
+// the stall message. Under Wine the show requests a cross-thread ShowWindow makes are internal
+// messages that no hook sees, so a stalled thread is how a waiting send shows itself.
+const UINT StallMessage = RegisterWindowMessageW(L"PellithTestStall");
+std::atomic<bool> Stalled{false};
+
+LRESULT CALLBACK StallOnRequest(int ACode, WPARAM AWParam, LPARAM ALParam) {
+    const MSG& message = *reinterpret_cast<const MSG*>(ALParam);
+    if (ACode == HC_ACTION && AWParam == PM_REMOVE && message.message == StallMessage) {
+        Stalled = true;
+        Sleep(static_cast<DWORD>(message.lParam));
+        Stalled = false;
+    }
+    return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
+}
+
 TEST_F(DllExchangeCost, AnExchangeOnAShownPanelSendsNothingToThePanelThread) {
     HWND chart = NewChart();
     HWND panel = CreateAndWait(chart);
@@ -679,6 +695,21 @@ TEST_F(DllExchangeCost, AnExchangeOnAShownPanelSendsNothingToThePanelThread) {
     }
     ASSERT_TRUE(watch.Flush(panel));
     EXPECT_EQ(log.CrossThreadSends(), 0) << "an exchange waited for the panel thread";
+    // With the panel thread stopped for 2 s, the exchanges go on.
+    const DWORD panelThread = GetWindowThreadProcessId(panel, nullptr);
+    HHOOK stall = SetWindowsHookExW(WH_GETMESSAGE, StallOnRequest, nullptr, panelThread);
+    ASSERT_NE(stall, nullptr);
+    PostMessageW(panel, StallMessage, 0, 2000);
+    ASSERT_TRUE(WaitUntil([] { return Stalled.load(); }, 10s));
+    int duringStall = 0;
+    while (Stalled.load()) {
+        TBlock block;
+        const int result = Exchange(chart, block);
+        duringStall += Stalled.load() && result == erNothing && !block.IsUntouched();
+    }
+    UnhookWindowsHookEx(stall);
+    std::printf("%d exchanges while the panel thread stood still for 2 s\n", duringStall);
+    EXPECT_GT(duringStall, 5) << "exchanges waited for the panel thread";
     // Hidden from outside, it is shown again, still without a send from the host's thread.
     ShowWindow(panel, SW_HIDE);
     TBlock block;
