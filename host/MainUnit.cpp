@@ -47,8 +47,7 @@ public:
                 // The owner died holding it: the lock is ours, unless another waiter was faster.
                 if (thread)
                     CloseHandle(thread);
-                FOwner.compare_exchange_strong(owner, me);
-                if (owner == me || FOwner.load() == me)
+                if (FOwner.compare_exchange_strong(owner, me))
                     break;
                 continue;
             }
