@@ -24,6 +24,7 @@
 #include "controls/VClExt.h"
 #include "data/DataXT.h"
 #include "terminal/ChartHost.h"
+#include "terminal/PanelUser.h"
 #include "terminal/PellithLibrary.h"
 
 namespace {
@@ -41,7 +42,8 @@ struct TOptions {
     int PacedRate = 100;         // exchanges per second in that section
     double FloodSeconds = 2;     // each run of the many-experts section
     int Builds = 20;             // panels built per way of building
-    std::string Sections = "1234";  // which of the four sections to run
+    double SoakSeconds = 60;     // the soak of section 6
+    std::string Sections = "123456";  // which of the six sections to run
     int WatchdogSeconds = 900;
 };
 
@@ -74,6 +76,8 @@ TOptions ParseOptions(int argc, char** argv) {
             options.FloodSeconds = std::max(0.2, std::atof(v));
         else if (const char* v = value("--builds="))
             options.Builds = std::max(3, std::atoi(v));
+        else if (const char* v = value("--soak-seconds="))
+            options.SoakSeconds = std::max(2.0, std::atof(v));
         else if (const char* v = value("--sections="))
             options.Sections = v;
         else if (argument == "--quick") {
@@ -81,11 +85,12 @@ TOptions ParseOptions(int argc, char** argv) {
             options.PacedSeconds = 2;
             options.FloodSeconds = 0.5;
             options.Builds = 5;
+            options.SoakSeconds = 10;
         } else {
             throw std::runtime_error("unknown argument " + argument +
                                      " (use --dll=PATH [--summary=FILE] [--calls=N] "
                                      "[--paced-seconds=S] [--flood-seconds=S] [--builds=N] "
-                                     "[--sections=1234] [--quick])");
+                                     "[--soak-seconds=S] [--sections=123456] [--quick])");
         }
     }
     if (options.Dll.empty())
@@ -206,7 +211,7 @@ void ReadCursorInClient(HWND APanel) {
     Sink = Sink + cursor.x - origin.x;
 }
 
-enum class TWay { Floor, Ours, FloorMoving, OursMoving, Naive };
+enum class TWay { Floor, NewFloor, Ours, FloorMoving, OursMoving, Naive };
 
 const char* WayName(TWay AWay) {
     switch (AWay) {
@@ -215,7 +220,9 @@ const char* WayName(TWay AWay) {
     case TWay::OursMoving:
         return "ours, a new bid each tick";
     case TWay::Floor:
-        return "floor: the unavoidable calls";
+        return "old floor: mandated calls, show incl.";
+    case TWay::NewFloor:
+        return "new floor: the same without the show";
     case TWay::FloorMoving:
         return "floor + invalidating two labels";
     case TWay::Naive:
@@ -224,22 +231,24 @@ const char* WayName(TWay AWay) {
     return "?";
 }
 
-// The chart's mark and its panel, found as the library finds them, and the panel shown: the
-// calls that every exchange must make. Yields the panel, or null when the chart has none.
-HWND FindAndShowPanel(HWND AChart) {
+// The chart's mark and its panel, found as the library finds them, and the panel shown (when
+// AShow): the calls that every exchange was once made to make. Yields the panel, or null when
+// the chart has none.
+HWND FindAndShowPanel(HWND AChart, bool AShow = true) {
     if (!IsWindow(AChart) || !GetPropA(AChart, AttachedProperty))
         return nullptr;
     HWND panel = static_cast<HWND>(GetPropA(AChart, ContainerProperty));
     if (!IsWindow(panel))
         return nullptr;
-    ShowWindow(panel, SW_SHOWNORMAL);  // a send to the panel thread
+    if (AShow)
+        ShowWindow(panel, SW_SHOWNORMAL);  // a send to the panel thread
     if (!GetPropA(panel, ContainerProperty))
         return nullptr;
     return panel;
 }
 
-void FloorExchange(const TChartPanel& AChart) {
-    if (HWND panel = FindAndShowPanel(AChart.Chart))
+void FloorExchange(const TChartPanel& AChart, bool AShow = true) {
+    if (HWND panel = FindAndShowPanel(AChart.Chart, AShow))
         ReadCursorInClient(panel);
 }
 
@@ -293,6 +302,9 @@ void Exchange(const TPellithLibrary& ALibrary, TWay AWay, const TChartPanel& ACh
         break;
     case TWay::Floor:
         FloorExchange(AChart);
+        break;
+    case TWay::NewFloor:
+        FloorExchange(AChart, false);
         break;
     case TWay::FloorMoving:
         FloorMovingExchange(AChart);
@@ -420,9 +432,9 @@ void Heading(const char* AText) { std::printf("\n%s\n", AText); }
 // ---- 1. the tick path ---------------------------------------------------------------------------
 
 void BenchTickPath(const TRig& ARig, const TChartPanel& AChart, const TOptions& AOptions) {
-    const TWay ways[] = {TWay::Floor, TWay::Ours, TWay::FloorMoving, TWay::OursMoving,
-                         TWay::Naive};
-    constexpr int Ways = 5;
+    const TWay ways[] = {TWay::Floor, TWay::NewFloor, TWay::Ours, TWay::FloorMoving,
+                         TWay::OursMoving, TWay::Naive};
+    constexpr int Ways = 6;
     constexpr int Rounds = 10;
     const int perRound = std::max(10, AOptions.Calls / Rounds);
     std::vector<double> samples[Ways];
@@ -449,7 +461,7 @@ void BenchTickPath(const TRig& ARig, const TChartPanel& AChart, const TOptions& 
     TTimings t[Ways];
     for (int w = 0; w < Ways; ++w)
         t[w] = Summarise(samples[w]);
-    enum { Floor, Ours, FloorMoving, OursMoving, Naive };
+    enum { Floor, NewFloor, Ours, FloorMoving, OursMoving, Naive };
     Heading("1. The tick path: one TerminalProcessMsg on an attached panel, nothing clicked, "
             "back to back");
     std::printf("   %-40s %9s %9s %9s %9s\n", "us per exchange", "median", "p99", "mean",
@@ -461,9 +473,15 @@ void BenchTickPath(const TRig& ARig, const TChartPanel& AChart, const TOptions& 
     const double p99OverFloor = Ratio(t[Ours].P99, t[Floor].P99);
     const double movingOverFloor = Ratio(t[OursMoving].Median, t[FloorMoving].Median);
     const double naiveOverOurs = Ratio(t[Naive].Median, t[Ours].Median);
-    std::printf("   ours / floor, medians                       %6.2fx   (goal <= 1.25x)\n",
+    const double oursOverNew = Ratio(t[Ours].Median, t[NewFloor].Median);
+    const double p99OverNew = Ratio(t[Ours].P99, t[NewFloor].P99);
+    std::printf("   ours / old floor, medians                   %6.2fx   (goal <= 0.6x)\n",
                 oursOverFloor);
-    std::printf("   ours / floor, 99th percentiles              %6.2fx\n", p99OverFloor);
+    std::printf("   ours / new floor, medians                   %6.2fx   (goal <= 1.1x)\n",
+                oursOverNew);
+    std::printf("   ours / new floor, 99th percentiles          %6.2fx   (goal <= 1.2x)\n",
+                p99OverNew);
+    std::printf("   ours / old floor, 99th percentiles          %6.2fx\n", p99OverFloor);
     std::printf("   new bid each tick: ours / its floor         %6.2fx\n", movingOverFloor);
     std::printf("   naive / ours, medians                       %6.2fx\n", naiveOverOurs);
     std::printf("   (%zu timed exchanges per way, in %d interleaved rounds)\n", t[Floor].Count,
@@ -479,6 +497,10 @@ void BenchTickPath(const TRig& ARig, const TChartPanel& AChart, const TOptions& 
     Record("tick.moving.p99_us", t[OursMoving].P99);
     Record("tick.naive.median_us", t[Naive].Median);
     Record("tick.naive.p99_us", t[Naive].P99);
+    Record("tick.new_floor.median_us", t[NewFloor].Median);
+    Record("tick.new_floor.p99_us", t[NewFloor].P99);
+    Record("tick.ours_over_new_floor", oursOverNew);
+    Record("tick.ours_p99_over_new_floor_p99", p99OverNew);
     Record("tick.ours_over_floor", oursOverFloor);
     Record("tick.ours_p99_over_floor_p99", p99OverFloor);
     Record("tick.moving_over_floor_moving", movingOverFloor);
@@ -662,6 +684,15 @@ void BenchManyExperts(const TRig& ARig, const std::vector<TChartPanel>& ACharts,
         floorOne.push_back(Flood(ARig, TWay::Floor, one, AOptions.FloodSeconds));
         floorAll.push_back(Flood(ARig, TWay::Floor, ACharts, AOptions.FloodSeconds));
     }
+    // Two experts on each chart, as a terminal with two experts per symbol has them.
+    std::vector<TChartPanel> twice(ACharts);
+    twice.insert(twice.end(), ACharts.begin(), ACharts.end());
+    std::vector<double> ours8, floor8, newFloor8;
+    for (int r = 0; r < Repeats; ++r) {
+        ours8.push_back(Flood(ARig, TWay::Ours, twice, AOptions.FloodSeconds));
+        floor8.push_back(Flood(ARig, TWay::Floor, twice, AOptions.FloodSeconds));
+        newFloor8.push_back(Flood(ARig, TWay::NewFloor, twice, AOptions.FloodSeconds));
+    }
     const double ours1 = MedianOf(oursOne), oursN = MedianOf(oursAll);
     const double floor1 = MedianOf(floorOne), floorN = MedianOf(floorAll);
     Heading("2. Many experts: each thread exchanges with its own chart as fast as it can");
@@ -671,6 +702,9 @@ void BenchManyExperts(const TRig& ARig, const std::vector<TChartPanel>& ACharts,
                 Ratio(oursN, ours1));
     std::printf("   %-40s %12.0f %12.0f %8.2fx\n", "floor calls only (no common lock)", floor1,
                 floorN, Ratio(floorN, floor1));
+    std::printf("   8 threads, two on each of the 4 charts: ours %.0f/s, old floor %.0f/s, "
+                "new floor %.0f/s (the library before this design: about 420/s)\n",
+                MedianOf(ours8), MedianOf(floor8), MedianOf(newFloor8));
     std::printf("   (median of %d runs of %.1f s each; the machine has %lu logical processors)\n",
                 Repeats, AOptions.FloodSeconds, [] {
                     SYSTEM_INFO info{};
@@ -683,6 +717,9 @@ void BenchManyExperts(const TRig& ARig, const std::vector<TChartPanel>& ACharts,
     Record("threads.floor_1_per_s", floor1);
     Record("threads.floor_4_per_s", floorN);
     Record("threads.floor_4_over_1", Ratio(floorN, floor1));
+    Record("threads.ours_8_per_s", MedianOf(ours8));
+    Record("threads.floor_8_per_s", MedianOf(floor8));
+    Record("threads.new_floor_8_per_s", MedianOf(newFloor8));
 }
 
 // ---- 3. an idle panel ---------------------------------------------------------------------------
@@ -878,6 +915,217 @@ void BenchBuilding(const TRig& ARig, HWND AChart, const TOptions& AOptions) {
     Record("build.ours_over_stock", Ratio(our.Median, stockT.Median));
 }
 
+// ---- 5. slow neighbours -------------------------------------------------------------------------
+
+// The shell as a browser that takes 1.5 s to start.
+std::atomic<bool> ShellBusy{false};
+HINSTANCE WINAPI SlowShell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+    ShellBusy = true;
+    Sleep(1500);
+    ShellBusy = false;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+// A top-level window on a thread of its own, used as a chart whose thread stops pumping.
+class TBusyChart {
+public:
+    TBusyChart() : FThread([this] { Run(); }) {
+        PollUntil([this] { return FWindow.load() != nullptr; }, 10);
+    }
+    ~TBusyChart() {
+        PostMessageW(FWindow.load(), WM_CLOSE, 0, 0);
+        FThread.join();
+    }
+    HWND Window() const { return FWindow.load(); }
+    void KeepBusy(int AMilliseconds) {
+        FBusy = true;
+        PostMessageW(FWindow.load(), WM_APP + 7, static_cast<WPARAM>(AMilliseconds), 0);
+    }
+    bool Busy() const { return FBusy.load(); }
+
+private:
+    static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+        if (AMessage == WM_APP + 7) {
+            Sleep(static_cast<DWORD>(AWParam));
+            reinterpret_cast<TBusyChart*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA))->FBusy = false;
+            return 0;
+        }
+        if (AMessage == WM_CLOSE) {
+            DestroyWindow(AWindow);
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
+    }
+    void Run() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"PellithBenchBusyChart";
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"busy", WS_OVERLAPPEDWINDOW,
+                                      0, 0, 420, 300, nullptr, nullptr, windowClass.hInstance,
+                                      nullptr);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        FWindow = window;
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
+    }
+    std::atomic<HWND> FWindow{nullptr};
+    std::atomic<bool> FBusy{false};
+    std::thread FThread;
+};
+
+// Exchanges on one chart back to back while ADuring holds, from a thread of its own; the times
+// of those exchanges, in microseconds.
+class TWatchedExpert {
+public:
+    TWatchedExpert(const TRig& ARig, const TChartPanel& AChart, std::function<bool()> ADuring)
+        : FThread([&ARig, AChart, ADuring, this] {
+              long step = 0;
+              while (!FStop.load()) {
+                  const bool during = ADuring();
+                  const long long start = CounterNow();
+                  Exchange(ARig.Library(), TWay::Ours, AChart, ++step);
+                  const double took = CounterMicroseconds(CounterNow() - start);
+                  if (during && ADuring())
+                      FSamples.push_back(took);
+              }
+          }) {}
+    std::vector<double> Stop() {
+        FStop = true;
+        FThread.join();
+        return FSamples;
+    }
+
+private:
+    std::atomic<bool> FStop{false};
+    std::vector<double> FSamples;
+    std::thread FThread;
+};
+
+void BenchSlowNeighbours(const TRig& ARig, const std::vector<TChartPanel>& ACharts) {
+    const TChartPanel& watched = ACharts[0];
+    const TChartPanel& linked = ACharts[1];
+    TImportPatch shell(ARig.Library().Module(), "shell32.dll", "ShellExecuteW",
+                       reinterpret_cast<void*>(&SlowShell));
+    if (!shell.Applied())
+        throw std::runtime_error("cannot replace the library's ShellExecuteW");
+
+    // Another chart's link: clicked, then opened by that chart's next exchange.
+    PostClick(linked.Panel, POINT{100, 148});
+    Sleep(200);
+    TWatchedExpert duringLink(ARig, watched, [] { return ShellBusy.load(); });
+    std::thread opener([&] {
+        double block[ExchangeBlockSize] = {};
+        OurExchange(ARig.Library(), linked, SteadyQuote, block);
+    });
+    opener.join();
+    const TTimings link = Summarise(duringLink.Stop());
+
+    // Another chart whose thread is busy for 3 s while a panel is built on it.
+    TBusyChart busy;
+    busy.KeepBusy(3000);
+    ARig.Create(busy.Window());
+    TWatchedExpert duringBuild(ARig, watched,
+                               [&] { return busy.Busy() && !ARig.Attached(busy.Window()); });
+    PollUntil([&] { return !busy.Busy(); }, 10);
+    const TTimings build = Summarise(duringBuild.Stop());
+    PollUntil([&] { return ARig.Attached(busy.Window()); }, 10);
+    ARig.Library().TerminalDelete(busy.Window());
+
+    // The same chart with quiet neighbours, as long.
+    const long long quietStart = CounterNow();
+    TWatchedExpert quietly(ARig, watched,
+                           [&] { return CounterSecondsSince(quietStart) < 1.5; });
+    PollUntil([&] { return CounterSecondsSince(quietStart) >= 1.5; }, 10);
+    const TTimings quiet = Summarise(quietly.Stop());
+
+    Heading("5. Slow neighbours: one chart's exchanges, back to back, while another chart ...");
+    std::printf("   %-44s %9s %9s %9s %9s\n", "us per exchange", "count", "median", "p99",
+                "worst");
+    const auto row = [](const char* AName, const TTimings& ATimes) {
+        std::printf("   %-44s %9zu %9.1f %9.1f %9.1f\n", AName, ATimes.Count, ATimes.Median,
+                    ATimes.P99, ATimes.Max);
+    };
+    row("... opens its link (a shell that takes 1.5 s)", link);
+    row("... builds on a chart thread busy for 3 s", build);
+    row("... does nothing (1.5 s)", quiet);
+    std::printf("   worst exchange: %.2f ms during the link, %.2f ms during the build "
+                "(goal < 5 ms), %.2f ms quietly\n",
+                link.Max / 1000, build.Max / 1000, quiet.Max / 1000);
+    Record("neighbours.link_worst_ms", link.Max / 1000);
+    Record("neighbours.link_median_us", link.Median);
+    Record("neighbours.link_count", static_cast<double>(link.Count));
+    Record("neighbours.build_worst_ms", build.Max / 1000);
+    Record("neighbours.build_median_us", build.Median);
+    Record("neighbours.build_count", static_cast<double>(build.Count));
+    Record("neighbours.quiet_worst_ms", quiet.Max / 1000);
+}
+
+// ---- 6. a soak ----------------------------------------------------------------------------------
+
+void BenchSoak(const TRig& ARig, const std::vector<TChartPanel>& ACharts, HWND ACycling,
+               const TOptions& AOptions) {
+    const int threadsBefore = ThreadCount();
+    const size_t heapBefore = HeapBytesInUse();
+    const int gdiBefore = GdiObjectCount();
+    std::atomic<bool> stop{false};
+    std::atomic<long> exchanges{0};
+    std::vector<std::thread> experts;
+    for (const TChartPanel& chart : ACharts)
+        for (int e = 0; e < 2; ++e)
+            experts.emplace_back([&, chart] {
+                long long next = CounterNow();
+                const long long period = static_cast<long long>(
+                    5000.0 / CounterMicroseconds(1000) * 1000);  // 5 ms: 200 Hz
+                for (long k = 0; !stop.load(); ++k) {
+                    Exchange(ARig.Library(), TWay::OursMoving, chart, k);
+                    ++exchanges;
+                    next += period;
+                    const double wait = CounterMicroseconds(next - CounterNow()) / 1000;
+                    if (wait >= 1)
+                        Sleep(static_cast<DWORD>(wait));
+                }
+            });
+    int lives = 0, mostThreads = threadsBefore;
+    const long long start = CounterNow();
+    while (CounterSecondsSince(start) < AOptions.SoakSeconds) {
+        ARig.Create(ACycling);
+        if (lives % 2 == 0)
+            PollUntil([&] { return ARig.Attached(ACycling); }, 10);
+        double block[ExchangeBlockSize] = {};
+        ARig.Library().TerminalProcessMsg(1.1, 1.0, QuotePoint, QuoteMyPoint, QuoteDigits, block,
+                                          ExchangeBlockSize, ACycling);
+        ARig.Library().TerminalDelete(ACycling);
+        ++lives;
+        mostThreads = std::max(mostThreads, ThreadCount());
+    }
+    const double seconds = CounterSecondsSince(start);
+    stop = true;
+    for (std::thread& expert : experts)
+        expert.join();
+    PollUntil([&] { return ThreadCount() <= threadsBefore; }, 10);
+    const int threadsAfter = ThreadCount();
+    const double heapPerLife =
+        (static_cast<double>(HeapBytesInUse()) - static_cast<double>(heapBefore)) / lives;
+    const int gdiAfter = GdiObjectCount();
+    Heading("6. A soak: 4 charts x 2 experts at 200 Hz, panels created and deleted on a fifth");
+    std::printf("   %.0f s, %ld exchanges, %d panel lives; threads %d before, at most %d, %d "
+                "after; heap %+.0f bytes per life; GDI objects %+d\n",
+                seconds, exchanges.load(), lives, threadsBefore, mostThreads, threadsAfter,
+                heapPerLife, gdiAfter - gdiBefore);
+    Record("soak.seconds", seconds);
+    Record("soak.lives", lives);
+    Record("soak.exchanges_per_s", exchanges.load() / seconds);
+    Record("soak.threads_before", threadsBefore);
+    Record("soak.threads_most", mostThreads);
+    Record("soak.threads_after", threadsAfter);
+    Record("soak.heap_bytes_per_life", heapPerLife);
+    Record("soak.gdi_objects_left", gdiAfter - gdiBefore);
+}
+
 // ---- the run ------------------------------------------------------------------------------------
 
 const char* WineVersion() {
@@ -913,6 +1161,10 @@ void Run(const TOptions& AOptions) {
         BenchIdlePanel(rig, charts[0], AOptions);
     if (wanted('4'))
         BenchBuilding(rig, spareChart, AOptions);
+    if (wanted('5'))
+        BenchSlowNeighbours(rig, charts);
+    if (wanted('6'))
+        BenchSoak(rig, charts, spareChart, AOptions);
 
     for (const TChartPanel& chart : charts) {
         rig.Library().TerminalDelete(chart.Chart);

@@ -2,9 +2,22 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <iterator>
+#include <mutex>
+
 #include "SiteConfig.h"
 #include "controls/ChartNames.h"
 #include "controls/VClExt.h"
+
+namespace {
+
+// Panels are laid out one at a time: under Wine, two panel threads laying out at once corrupt the
+// heap inside GDI. It is held only while a panel creates and measures its own controls, which
+// waits for no other thread, never while the panel's window is made on the chart.
+TCriticalSection LayoutLock;
+
+} // namespace
 
 // ---- TEditXT -----------------------------------------------------------------------------
 
@@ -166,6 +179,7 @@ void TPanelXT::Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& A
     SetBevelInner(TBevelCut::bvLowered);
     SetBevelOuter(TBevelCut::bvNone);
     SetBounds(PanelLeft, PanelTop, PanelWidth, PanelHeight);
+    std::lock_guard layout(LayoutLock);
     CreateControls(AData, ABitmap);
 }
 
@@ -241,29 +255,36 @@ POINT TPanelXT::CursorInClient() const {
 }
 
 TExchangeResult TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
+    const TExchange exchange = TakeExchange(AData);
+    if (exchange.OpenLink)
+        OpenWebLink(Handle(), PoweredByLink().c_str());
+    if (exchange.HasValues && AMemory)
+        std::copy(std::begin(exchange.Values), std::end(exchange.Values), AMemory);
+    return exchange.Result;
+}
+
+TPanelXT::TExchange TPanelXT::TakeExchange(const TTerminalData* AData) {
+    TExchange exchange;
     if (!lblLeft)
-        return erNothing;  // not laid out: nothing to exchange
+        return exchange;  // not laid out: nothing to exchange
     // The cursor is read once for the three labels: each read costs a round trip to the system.
     const POINT cursor = CursorInClient();
-    TExchangeResult result = erNothing;
     if (lblLeft->ConsumeClick(cursor))
-        result = erSell;
+        exchange.Result = erSell;
     if (lblRight->ConsumeClick(cursor))
-        result = erBuy;
-    if (lblPowered->ConsumeClick(cursor))
-        OpenWebLink(Handle(), PoweredByLink().c_str());
+        exchange.Result = erBuy;
+    exchange.OpenLink = lblPowered->ConsumeClick(cursor);
     if (AData) {
         lblLeft->SetCaption(AData->Bid());
         lblRight->SetCaption(AData->Ask());
         lblCenter->SetCaption(AData->Spread());
-        if (AMemory) {
-            AMemory[esLots] = edtLot->GetValue();
-            AMemory[esStopLoss] = edtSL->GetValue();
-            AMemory[esTakeProfit] = edtTP->GetValue();
-            AMemory[esTrailingStop] = edtTS->GetValue();
-        }
+        exchange.HasValues = true;
+        exchange.Values[esLots] = edtLot->GetValue();
+        exchange.Values[esStopLoss] = edtSL->GetValue();
+        exchange.Values[esTakeProfit] = edtTP->GetValue();
+        exchange.Values[esTrailingStop] = edtTS->GetValue();
     }
-    return result;
+    return exchange;
 }
 
 void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {

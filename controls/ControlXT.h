@@ -109,6 +109,17 @@ public:
     // host's thread.
     TExchangeResult UpdateTerminal(const TTerminalData* AData, double* AMemory);
 
+    // What one exchange takes from the panel, without touching the host's memory or the shell,
+    // so that the caller can hand it over once it holds no lock.
+    struct TExchange {
+        TExchangeResult Result = erNothing;
+        bool OpenLink = false;  // the powered-by link was clicked
+        bool HasValues = false;
+        double Values[ExchangeBlockSize] = {};  // indexed by TExchangeSlot
+    };
+    // Takes the clicks, sets the captions and reads the fields. Any thread.
+    TExchange TakeExchange(const TTerminalData* AData);
+
     // The message still to be posted to the chart; 0 once posted.
     UINT PendingMessage() const { return FMsg; }
 

@@ -138,6 +138,7 @@ TPanel::TPanel() : TWinControl(nullptr) {
 }
 
 TPanel::~TPanel() {
+    DestroyHintWindow();
     // Cut the window off from this object first: WM_DESTROY must not reach a half-destroyed one.
     if (HWND window = Handle()) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -213,6 +214,7 @@ LRESULT TPanel::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
         return 0;
     case WM_DESTROY:
         DefWindowProcW(window, AMessage, AWParam, ALParam);
+        DestroyHintWindow();
         WMDestroy();
         return 0;
     case WM_MOUSEMOVE:
@@ -361,6 +363,14 @@ bool TPanel::SetCursorForPoint() {
     return true;
 }
 
+void TPanel::DestroyHintWindow() {
+    // Only the panel thread, which made it, can destroy it; elsewhere it is already gone with
+    // the panel's window.
+    if (FHintWindow && GetWindowThreadProcessId(FHintWindow, nullptr) == GetCurrentThreadId())
+        DestroyWindow(FHintWindow);
+    FHintWindow = nullptr;
+}
+
 void TPanel::HintChanged(TControl& AControl) {
     const HWND window = Handle();
     if (!window)
@@ -368,7 +378,9 @@ void TPanel::HintChanged(TControl& AControl) {
     if (!FHintWindow) {
         if (!AControl.ShowHint())
             return;
-        // The hint window belongs to the panel (its owner) and goes when the panel goes.
+        // A popup's owner is always a top-level window, so the system makes the chart's
+        // top-level ancestor its owner, not the panel: the panel destroys it itself, with its
+        // own window (WM_DESTROY), or its fonts and memory stay behind for every panel life.
         FHintWindow = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                       WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,

@@ -147,7 +147,8 @@ public:
     int ClientWidth() const { return FWidth; }
 
     void HintChanged(TControl& AControl) override;
-    // The hint window; null until a control asks for a hint. For tests.
+    // The hint window; null until a control asks for a hint, and again once the panel's
+    // window is destroyed, which destroys it too. For tests.
     HWND HintWindow() const { return FHintWindow; }
     // WM_PAINT messages handled so far, for measuring repaints.
     long PaintCount() const { return FPaintCount.load(std::memory_order_relaxed); }
@@ -163,6 +164,7 @@ private:
     void PaintBevels(HDC ADC) const;
     TGraphicControl* GraphicControlAt(int X, int Y) const;
     TWinControl* ChildWindowControl(HWND AWindow) const;
+    void DestroyHintWindow();
     void MouseMoveAt(int X, int Y);
     void MouseDownAt(int X, int Y);
     void MouseUpAt(int X, int Y);

@@ -4,6 +4,7 @@
 // (no panel, pending, attached, gone), the exchange block and its result codes, the panel's
 // place on the chart, its one registered message, and arguments no host should pass.
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -198,7 +199,8 @@ TEST_F(DllChartStates, ASecondCreateOnlyShowsThePanel) {
     const int threads = PanelThreads();
 
     Create(chart, {.Lots = 5, .StopLossPips = 1, .TakeProfitPips = 2, .TrailStopStartPips = 3});
-    EXPECT_TRUE(IsWindowVisible(panel));
+    // The show is posted to the panel thread, not waited for.
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) != FALSE; }, 10s));
     EXPECT_EQ(PanelThreads(), threads) << "a second TerminalCreate started a thread";
     EXPECT_EQ(AttachedPanel(chart), panel);
     EXPECT_EQ(PanelChildren(chart), std::vector<HWND>{panel});
@@ -287,9 +289,10 @@ TEST_F(DllChartStates, DeleteUnmarksTheChartKeepsClipChildrenAndEndsThePanelThre
     EXPECT_EQ(PanelThreads(), before + 1);
     EXPECT_NE(GetWindowLongW(chart, GWL_STYLE) & WS_CLIPCHILDREN, 0);
 
+    // The panel thread sees the hide before the close: the panel never shows after the delete.
+    TMessageLog log(GetWindowThreadProcessId(panel, nullptr));
     Delete(chart);
-    // At once, before the panel thread has done anything: hidden, unmarked, unreachable.
-    EXPECT_TRUE(!IsWindow(panel) || !IsWindowVisible(panel));
+    // At once, before the panel thread has done anything: unmarked, unreachable.
     EXPECT_EQ(GetPropA(chart, AttachedProperty), nullptr);
     EXPECT_EQ(GetPropA(chart, ContainerProperty), nullptr);
     TBlock block;
@@ -300,6 +303,11 @@ TEST_F(DllChartStates, DeleteUnmarksTheChartKeepsClipChildrenAndEndsThePanelThre
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s));
     EXPECT_EQ(WaitForPanelThreads(before), before) << "the panel thread did not end";
     EXPECT_NE(GetWindowLongW(chart, GWL_STYLE) & WS_CLIPCHILDREN, 0);
+    const std::vector<UINT> seen = log.Messages(panel);
+    const auto hidden = std::find(seen.begin(), seen.end(), UINT{WM_SHOWWINDOW});
+    const auto closed = std::find(seen.begin(), seen.end(), UINT{WM_CLOSE});
+    ASSERT_NE(closed, seen.end()) << "the panel never received the close";
+    EXPECT_LT(hidden, closed) << "the panel was not hidden before it was closed";
 }
 
 TEST_F(DllChartStates, ClosingTheChartEndsThePanelThreadWithoutAnyCall) {
@@ -354,11 +362,14 @@ TEST_F(DllChartStates, AHiddenPanelIsShownAgainByTheNextCall) {
             EXPECT_EQ(Exchange(chart, block), erNothing);
             ExpectBlock(block.Values, 0.1, 50, 25, 15);
         }
-        EXPECT_TRUE(IsWindowVisible(panel));
+        // Posted to the panel thread, which shows it in its own time.
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) != FALSE; }, 10s));
     }
     // A call that does not reach the panel shows nothing.
     ShowWindow(panel, SW_HIDE);
     EXPECT_EQ(Exchange(chart, nullptr), erNothing);
+    TQueueWatch watch(GetWindowThreadProcessId(panel, nullptr));
+    ASSERT_TRUE(watch.Flush(panel));
     EXPECT_FALSE(IsWindowVisible(panel));
 }
 

@@ -324,6 +324,29 @@ int WaitForThreadCount(int AExpected, std::chrono::milliseconds ADeadline) {
     return count;
 }
 
+int GdiObjectCount() {
+    int count = 0;
+    for (UINT index = 1; index < 0x10000; ++index)
+        count += GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(index))) != 0;
+    return count;
+}
+
+size_t HeapBytesInUse() {
+    HANDLE heaps[256];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(256, heaps), 256);
+    size_t bytes = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                bytes += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return bytes;
+}
+
 // ---- the queue watch ------------------------------------------------------------------------
 
 struct TQueueWatch::TState {
@@ -407,6 +430,87 @@ int TQueueWatch::TimerTicks(UINT_PTR ATimerId) const {
         if (id == ATimerId)
             return count;
     return 0;
+}
+
+// ---- the message log ------------------------------------------------------------------------
+
+struct TMessageLog::TState {
+    DWORD ThreadId = 0;
+    mutable std::mutex Lock;
+    std::vector<std::pair<HWND, UINT>> Seen; // under Lock
+    std::atomic<long> CrossThreadSends{0};
+};
+
+namespace {
+
+std::mutex LogsLock;
+std::vector<std::shared_ptr<TMessageLog::TState>> Logs; // under LogsLock
+
+std::shared_ptr<TMessageLog::TState> LogOfThisThread() {
+    std::lock_guard lock(LogsLock);
+    for (const auto& log : Logs)
+        if (log->ThreadId == GetCurrentThreadId())
+            return log;
+    return nullptr;
+}
+
+void Note(TMessageLog::TState& ALog, HWND AWindow, UINT AMessage) {
+    std::lock_guard lock(ALog.Lock);
+    ALog.Seen.emplace_back(AWindow, AMessage);
+}
+
+LRESULT CALLBACK LogSent(int ACode, WPARAM AWParam, LPARAM ALParam) {
+    if (ACode == HC_ACTION)
+        if (const auto log = LogOfThisThread()) {
+            const CWPSTRUCT& message = *reinterpret_cast<const CWPSTRUCT*>(ALParam);
+            if (AWParam == 0) // sent by another thread
+                ++log->CrossThreadSends;
+            Note(*log, message.hwnd, message.message);
+        }
+    return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
+}
+
+LRESULT CALLBACK LogTaken(int ACode, WPARAM AWParam, LPARAM ALParam) {
+    if (ACode == HC_ACTION && AWParam == PM_REMOVE)
+        if (const auto log = LogOfThisThread()) {
+            const MSG& message = *reinterpret_cast<const MSG*>(ALParam);
+            Note(*log, message.hwnd, message.message);
+        }
+    return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
+}
+
+} // namespace
+
+TMessageLog::TMessageLog(DWORD AThreadId) : FState(std::make_shared<TState>()) {
+    FState->ThreadId = AThreadId;
+    {
+        std::lock_guard lock(LogsLock);
+        Logs.push_back(FState);
+    }
+    FSent = SetWindowsHookExW(WH_CALLWNDPROC, LogSent, nullptr, AThreadId);
+    FTaken = SetWindowsHookExW(WH_GETMESSAGE, LogTaken, nullptr, AThreadId);
+}
+
+TMessageLog::~TMessageLog() {
+    if (FSent)
+        UnhookWindowsHookEx(FSent);
+    if (FTaken)
+        UnhookWindowsHookEx(FTaken);
+    std::lock_guard lock(LogsLock);
+    std::erase(Logs, FState);
+}
+
+std::vector<UINT> TMessageLog::Messages(HWND AWindow) const {
+    std::lock_guard lock(FState->Lock);
+    std::vector<UINT> messages;
+    for (const auto& [window, message] : FState->Seen)
+        if (window == AWindow)
+            messages.push_back(message);
+    return messages;
+}
+
+long TMessageLog::CrossThreadSends() const {
+    return FState->CrossThreadSends.load();
 }
 
 // ---- held thread starts ---------------------------------------------------------------------

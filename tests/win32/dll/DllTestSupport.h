@@ -120,6 +120,12 @@ DWORD HandleCount();
 // Polls until the thread count is at most AExpected; returns the last count seen.
 int WaitForThreadCount(int AExpected, std::chrono::milliseconds ADeadline = 10s);
 
+// The GDI objects of this process. Wine's GetGuiResources always answers 0; its GetObjectType
+// takes a bare 16-bit handle index, so every live object is found by trying them all.
+int GdiObjectCount();
+// The bytes of every heap of the process that are handed out now (HeapWalk's busy blocks).
+size_t HeapBytesInUse();
+
 // ---- a barrier through the panel thread's queue -------------------------------------------
 
 // Watches the messages a thread takes from its queue (WH_GETMESSAGE), so that a test knows when
@@ -147,6 +153,30 @@ class TQueueWatch {
 
   private:
     HHOOK FHook = nullptr;
+    std::shared_ptr<TState> FState;
+};
+
+// Records, in order, the messages a thread's windows receive: those sent to them
+// (WH_CALLWNDPROC), noting whether another thread sent them, and those taken from the queue
+// (WH_GETMESSAGE).
+class TMessageLog {
+  public:
+    explicit TMessageLog(DWORD AThreadId);
+    ~TMessageLog();
+    TMessageLog(const TMessageLog&) = delete;
+    TMessageLog& operator=(const TMessageLog&) = delete;
+
+    bool Installed() const { return FSent && FTaken; }
+    // The messages AWindow received so far, oldest first.
+    std::vector<UINT> Messages(HWND AWindow) const;
+    // Messages another thread sent to any window of the thread so far.
+    long CrossThreadSends() const;
+
+    struct TState;
+
+  private:
+    HHOOK FSent = nullptr;
+    HHOOK FTaken = nullptr;
     std::shared_ptr<TState> FState;
 };
 

@@ -1,0 +1,913 @@
+// Pellith.dll in the terminal's rough habits: experts killed at any moment inside an export,
+// faults on the host's memory caught by the host, a chart thread that stops pumping while a
+// panel is built on it, a browser that takes long to start, steady ticks on many charts while
+// panels come and go, and a host that unmasks floating-point exceptions. Each time the other
+// charts must go on, and a panel life must leave nothing behind.
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "tests/win32/dll/DllTestSupport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::duration ADuration) {
+    return std::chrono::duration<double, std::milli>(ADuration).count();
+}
+
+// The powered-by link in the panel's client area.
+constexpr POINT PoweredByPoint{100, 148};
+
+// A chart for a test that must see a normal create, exchange and delete complete: the calls run
+// on helper threads within deadlines, so a held lock is a failure and not a hang.
+bool ChartAnswers(const std::function<int(TBlock&)>& AExchange) {
+    auto block = std::make_shared<TBlock>();
+    auto result = std::make_shared<int>(-1);
+    if (!CompletesWithin([=] { *result = AExchange(*block); }, 5s))
+        return false;
+    return *result == erNothing && !block->IsUntouched();
+}
+
+// ---- kill trials -------------------------------------------------------------------------
+
+// What a run of kill trials found. A child process writes it before each step that may hang,
+// with the verdict that holds if the step never ends, so that the parent can judge a child it
+// had to stop.
+struct TKillTally {
+    enum TPhase { BetweenTrials, ProbingTheSystem, ProbingTheCharts, Done, NotStarted };
+    int Trials = 0;        // kills done and judged
+    int Inside = 0;        // of which the thread died inside an export
+    int Answered = 0;      // of which every other chart answered afterwards
+    int PlatformStuck = 0; // the system's own lock was left held: the trial says nothing of us
+    int Failed = 0;        // another chart did not answer
+    int CycleTrials = 0;   // of the trials, those that killed a create/exchange/delete loop
+    int InCreateOrDelete = 0;  // of which the thread died inside TerminalCreate or TerminalDelete
+    int Phase = BetweenTrials;
+
+    // Without the heap or the C runtime's locks: a killed thread may have left them held.
+    void Write(const std::wstring& APath) const {
+        char text[96];
+        int length = 0;
+        for (const int value :
+             {Trials, Inside, Answered, PlatformStuck, Failed, CycleTrials, InCreateOrDelete,
+              Phase}) {
+            char digits[12];
+            int count = 0;
+            for (int rest = value; count == 0 || rest > 0; rest /= 10)
+                digits[count++] = static_cast<char>('0' + rest % 10);
+            while (count > 0)
+                text[length++] = digits[--count];
+            text[length++] = ' ';
+        }
+        text[length - 1] = '\n';
+        HANDLE file = CreateFileW(APath.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+        CloseHandle(file);
+    }
+    bool Read(const std::wstring& APath) {
+        HANDLE file = CreateFileW(APath.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        char text[96] = {};
+        DWORD read = 0;
+        ReadFile(file, text, sizeof text - 1, &read, nullptr);
+        CloseHandle(file);
+        return std::sscanf(text, "%d %d %d %d %d %d %d %d", &Trials, &Inside, &Answered,
+                           &PlatformStuck, &Failed, &CycleTrials, &InCreateOrDelete,
+                           &Phase) == 8;
+    }
+};
+
+enum class TVictimLoop { Exchange, CreateExchangeDelete };
+
+// The expert that is killed: it calls the exports on its own chart in a loop and says which
+// one it is inside. In the create/exchange/delete loop a panel lives for a few ticks.
+struct TVictim {
+    enum TCall { None, InCreate, InExchange, InDelete };
+    const TPellithLibrary* Library = nullptr;
+    HWND Chart = nullptr;
+    TVictimLoop Loop = TVictimLoop::Exchange;
+    std::atomic<int> Inside{None};
+    std::atomic<long> Calls{0};
+
+    static DWORD WINAPI Run(LPVOID AVictim) {
+        auto& victim = *static_cast<TVictim*>(AVictim);
+        const TPellithLibrary& library = *victim.Library;
+        const bool cycle = victim.Loop == TVictimLoop::CreateExchangeDelete;
+        double block[4] = {};
+        for (long k = 0;; ++k) {
+            if (cycle) {
+                victim.Inside = InCreate;
+                library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5,
+                                       victim.Chart, "EURUSD");
+            }
+            for (int tick = 0; tick < (cycle ? 4 : 1); ++tick) {
+                victim.Inside = InExchange;
+                library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5,
+                                           1e-5, 1e-4, 5, block, 4, victim.Chart);
+                victim.Inside = None;
+            }
+            if (cycle) {
+                victim.Inside = InDelete;
+                library.TerminalDelete(victim.Chart);
+                victim.Inside = None;
+            }
+            ++victim.Calls;
+        }
+    }
+};
+
+// A thread made before the trials that does one piece of work on request: after a kill, making
+// a thread may itself need a lock the killed thread left held.
+class TStandbyThread {
+  public:
+    TStandbyThread() : FThread([this] { Loop(); }) {}
+    ~TStandbyThread() {
+        FStop = true;
+        SetEvent(FGo.Get());
+        FThread.detach();  // it may be stuck for good after a kill
+    }
+    // Runs AWork and waits; false when it does not come back within the deadline.
+    bool Run(std::function<void()> AWork, DWORD ADeadline) {
+        FWork = std::move(AWork);
+        SetEvent(FGo.Get());
+        return WaitForSingleObject(FDone.Get(), ADeadline) == WAIT_OBJECT_0;
+    }
+
+  private:
+    void Loop() {
+        ProgressThreadName("standby");
+        while (WaitForSingleObject(FGo.Get(), INFINITE) == WAIT_OBJECT_0 && !FStop) {
+            FWork();
+            SetEvent(FDone.Get());
+        }
+    }
+    TKernelHandle FGo{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    TKernelHandle FDone{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    std::function<void()> FWork;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+// The calls the exports make of the system, from a thread that is not the killed one: when
+// these do not come back, the killed thread left the system's own lock held.
+void SystemProbe(HWND AChart, HWND APanel) {
+    volatile LONG_PTR sink = 0;
+    sink = sink + IsWindow(AChart) + reinterpret_cast<LONG_PTR>(GetPropA(AChart, AttachedProperty));
+    sink = sink + GetWindowLongW(APanel, GWL_STYLE);
+    POINT point{};
+    GetCursorPos(&point);
+    ClientToScreen(APanel, &point);
+    // Small blocks may come from the heap's lock-free part; large ones take the heap's lock.
+    for (const size_t size : {size_t{64}, size_t{1000}, size_t{200000}}) {
+        void* memory = std::malloc(size);
+        std::free(memory);
+        HANDLE heap = GetProcessHeap();
+        HeapFree(heap, 0, HeapAlloc(heap, 0, size));
+    }
+    // A thread's start and end take the loader's lock.
+    std::thread([] {}).join();
+    sink = sink + point.x;
+}
+
+// Runs kill trials in this (child) process until the count is reached or the system's own lock
+// is left held; writes the tally after every trial. Ends the process when a chart stops
+// answering, with the board of where each thread stands.
+void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& ATallyPath) {
+    const int trials = AExchangeTrials + ACycleTrials;
+    ProgressThreadName("trials");
+    TKillTally tally;
+    tally.Write(ATallyPath);
+    TChartHost host;
+    TPellithLibrary library(DllPath());
+    const auto newChart = [&](int AIndex) {
+        return host.CreateChart({L"trial", 20 + 60 * (AIndex % 8), 20 + 40 * (AIndex % 6), 420,
+                                 300});
+    };
+    const auto attached = [&](HWND AChart) -> HWND {
+        if (GetPropA(AChart, AttachedProperty) != reinterpret_cast<HANDLE>(library.Module()))
+            return nullptr;
+        HWND panel = static_cast<HWND>(GetPropA(AChart, ContainerProperty));
+        return IsWindow(panel) ? panel : nullptr;
+    };
+    // The other charts: one with a panel that exchanges, and one that takes panels anew.
+    HWND other = newChart(0);
+    library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5, other, "GBPUSD");
+    ASSERT_TRUE(WaitUntil([&] { return attached(other) != nullptr; }, 10s));
+    const HWND otherPanel = attached(other);
+    HWND fresh = newChart(1);
+    TStandbyThread probe, expert;
+    std::mt19937 random(12345u);
+
+    for (int trial = 0; trial < trials; ++trial) {
+        Progress("a kill trial");
+        TVictim victim;
+        victim.Library = &library;
+        victim.Chart = newChart(trial + 2);
+        victim.Loop =
+            trial < AExchangeTrials ? TVictimLoop::Exchange : TVictimLoop::CreateExchangeDelete;
+        tally.CycleTrials += victim.Loop == TVictimLoop::CreateExchangeDelete;
+        if (victim.Loop == TVictimLoop::Exchange) {
+            library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5,
+                                   victim.Chart, "EURUSD");
+            ASSERT_TRUE(WaitUntil([&] { return attached(victim.Chart) != nullptr; }, 10s));
+        }
+        TKernelHandle thread(CreateThread(nullptr, 0, TVictim::Run, &victim, 0, nullptr));
+        ASSERT_TRUE(thread);
+        ASSERT_TRUE(WaitUntil([&] { return victim.Calls.load() > 0; }, 10s));
+        // A moment anywhere in the loop: whole milliseconds and a spin of some microseconds.
+        Sleep(std::uniform_int_distribution<int>(0, 12)(random));
+        for (int spin = std::uniform_int_distribution<int>(0, 20000)(random); spin > 0; --spin)
+            YieldProcessor();
+        TerminateThread(thread.Get(), 9);
+        WaitForSingleObject(thread.Get(), 10000);
+        ++tally.Trials;
+        const int inside = victim.Inside.load();
+        tally.Inside += inside != TVictim::None;
+        tally.InCreateOrDelete += inside == TVictim::InCreate || inside == TVictim::InDelete;
+
+        // Until the probe comes back, the verdict is that the system's own lock stayed held.
+        ++tally.PlatformStuck;
+        tally.Phase = TKillTally::ProbingTheSystem;
+        tally.Write(ATallyPath);
+        if (!probe.Run([&] { SystemProbe(other, otherPanel); }, 5000))
+            TerminateProcess(GetCurrentProcess(), 0);  // may itself hang: the parent stops it
+        --tally.PlatformStuck;
+        // Until the charts answer, the verdict is that they did not.
+        ++tally.Failed;
+        tally.Phase = TKillTally::ProbingTheCharts;
+        tally.Write(ATallyPath);
+        // Every other chart answers: an exchange on a running panel, and a new panel's life.
+        bool answered = false;
+        const bool came = expert.Run(
+            [&] {
+                double block[4] = {Untouched, Untouched, Untouched, Untouched};
+                const int result =
+                    library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block, 4, other);
+                bool life = false;
+                library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.4, 50, 25, 15, 5, fresh,
+                                       "USDJPY");
+                if (WaitUntil([&] { return attached(fresh) != nullptr; }, 10s)) {
+                    double freshBlock[4] = {};
+                    life = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, freshBlock, 4,
+                                                      fresh) == erNothing &&
+                           freshBlock[esLots] == 0.4;
+                    library.TerminalDelete(fresh);
+                }
+                answered = result == erNothing && block[esLots] == 0.1 && life;
+            },
+            20000);
+        if (!came || !answered) {
+            std::printf("trial %d: another chart %s after a kill %s an export\n", trial,
+                        came ? "answered wrongly" : "did not answer",
+                        inside != TVictim::None ? "inside" : "outside");
+            std::fflush(stdout);
+            PrintWhereThreadsStand();
+            TerminateProcess(GetCurrentProcess(), 1);
+        }
+        --tally.Failed;
+        ++tally.Answered;
+        tally.Phase = TKillTally::BetweenTrials;
+        tally.Write(ATallyPath);
+        // The victim's chart is left as the kill left it: a panel whose label lock died with
+        // the thread would stall the chart thread that destroyed it.
+        library.TerminalDelete(victim.Chart);
+    }
+    tally.Phase = TKillTally::Done;
+    tally.Write(ATallyPath);
+    std::fflush(stdout);
+    // Whatever the kills left, this process is done: no clean-up that could wait on it.
+    TerminateProcess(GetCurrentProcess(), 0);
+}
+
+// Starts this test again in a child process that runs up to ATrials kill trials, and stops it
+// when it stays in one step longer than that step can take; returns its tally.
+TKillTally KillTrialsInChild(int ATrials, const std::wstring& ATallyPath) {
+    TKillTally tally;
+    tally.Phase = TKillTally::NotStarted;
+    tally.Write(ATallyPath);
+    wchar_t self[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=" +
+                               Wide(test->test_suite_name()) + L"." + Wide(test->name()) +
+                               L" \"--dll=" + DllPath() + L"\" --child=1 --kill-trials=" +
+                               std::to_wstring(ATrials) + L" \"--kill-tally=" + ATallyPath + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "cannot start the child process";
+        return tally;
+    }
+    TKernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    // A probe of the system gives up after 5 s, a chart's answer after 20 s, a trial's own
+    // steps after 10 s each.
+    const auto patience = [](int APhase) {
+        return APhase == TKillTally::ProbingTheSystem ? 8s
+               : APhase == TKillTally::Done           ? 10s
+               : APhase == TKillTally::NotStarted     ? 30s
+                                                      : 40s;
+    };
+    TKillTally seen;
+    auto changed = Clock::now();
+    for (;;) {
+        if (WaitForSingleObject(processHandle.Get(), 250) == WAIT_OBJECT_0)
+            break;
+        TKillTally now;
+        if (now.Read(ATallyPath) &&
+            (now.Trials != seen.Trials || now.Phase != seen.Phase)) {
+            seen = now;
+            changed = Clock::now();
+        }
+        if (Clock::now() - changed > patience(seen.Phase)) {
+            // A process whose killed thread left the system's locks held may hang even in
+            // its own exit; its tally already holds the verdict of the step it stayed in.
+            TerminateProcess(processHandle.Get(), 99);
+            WaitForSingleObject(processHandle.Get(), 10000);
+            break;
+        }
+    }
+    if (!tally.Read(ATallyPath)) {
+        // Stopped inside its first write: it never began.
+        tally = TKillTally{};
+        tally.Phase = TKillTally::NotStarted;
+    }
+    if (tally.Phase == TKillTally::BetweenTrials && tally.Trials < ATrials) {
+        DWORD code = 0;
+        GetExitCodeProcess(processHandle.Get(), &code);
+        if (code != 0)
+            ++tally.Failed;  // it stopped between trials: a trial's own step never ended
+    }
+    return tally;
+}
+
+// Runs the trials in a child process. When the system's own lock stays held, the trials end
+// there: under Wine a process started after such a one may hang at its start as well.
+TKillTally KillTrialsInAChild(int ATrials) {
+    wchar_t directory[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, directory);
+    const std::wstring tallyPath =
+        std::wstring(directory) + L"pellith-kill-" + std::to_wstring(GetCurrentProcessId());
+    // Under Wine a new process sometimes never reaches its first step while other programs
+    // share the wineserver; such a start says nothing either way and is tried again.
+    TKillTally tally;
+    for (int start = 0; start < 3; ++start) {
+        tally = KillTrialsInChild(ATrials, tallyPath);
+        if (tally.Phase != TKillTally::NotStarted)
+            break;
+        std::printf("the trials' process did not start; starting another\n");
+    }
+    DeleteFileW(tallyPath.c_str());
+    return tally;
+}
+
+// Kills in a loop of exchanges, then in a loop of create, exchange and delete.
+TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking) {
+    constexpr int ExchangeTrials = 200, CycleTrials = 50;
+    if (InChildProcess()) {
+        RunKillTrials(std::stoi(TestOption("kill-trials")) - CycleTrials, CycleTrials,
+                      TestOption("kill-tally"));
+        return;
+    }
+    const TKillTally tally = KillTrialsInAChild(ExchangeTrials + CycleTrials);
+    std::printf("%d kills (%d in an exchange loop, %d in a create/exchange/delete loop), %d "
+                "inside an export (%d inside a create or delete); every other chart answered "
+                "after %d, not after %d; the system's own lock stayed held after %d\n",
+                tally.Trials, tally.Trials - tally.CycleTrials, tally.CycleTrials, tally.Inside,
+                tally.InCreateOrDelete, tally.Answered, tally.Failed, tally.PlatformStuck);
+    EXPECT_EQ(tally.Failed, 0) << "a chart stopped answering after a kill";
+    EXPECT_EQ(tally.Answered + tally.PlatformStuck, tally.Trials);
+    // A kill that leaves the system's own lock held ends the trials: nothing can be judged
+    // in that process any more.
+    EXPECT_TRUE(tally.Trials == ExchangeTrials + CycleTrials || tally.PlatformStuck == 1)
+        << "the trials ended early";
+    EXPECT_GE(tally.Trials, ExchangeTrials) << "the exchange trials did not all run";
+    // The trials prove something only when most kills land inside an export.
+    EXPECT_GE(tally.Inside * 2, tally.Trials);
+    RecordProperty("kills", tally.Trials);
+    RecordProperty("cycle_kills", tally.CycleTrials);
+    RecordProperty("inside", tally.Inside);
+    RecordProperty("inside_create_or_delete", tally.InCreateOrDelete);
+    RecordProperty("platform_stuck", tally.PlatformStuck);
+}
+
+// ---- faults on the host's memory ---------------------------------------------------------
+
+// A host that catches a fault inside a call and abandons the call, as the terminal does when
+// an expert's DLL call faults: nothing of the library runs after the fault.
+std::atomic<DWORD> FaultingThread{0};
+
+void __stdcall AbandonCall() { ExitThread(7); }
+
+LONG CALLBACK CatchFault(EXCEPTION_POINTERS* AException) {
+    if (AException->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
+        GetCurrentThreadId() != FaultingThread.load())
+        return EXCEPTION_CONTINUE_SEARCH;
+    AException->ContextRecord->Eip = reinterpret_cast<DWORD>(&AbandonCall);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Runs a call on a thread of its own under the catching host; true when it faulted.
+bool FaultsAndIsCaught(std::function<void()> ACall) {
+    struct TCall {
+        std::function<void()> Work;
+        static DWORD WINAPI Run(LPVOID ACall) {
+            FaultingThread = GetCurrentThreadId();
+            static_cast<TCall*>(ACall)->Work();
+            return 0;
+        }
+    } call{std::move(ACall)};
+    PVOID handler = AddVectoredExceptionHandler(1, CatchFault);
+    TKernelHandle thread(CreateThread(nullptr, 0, TCall::Run, &call, 0, nullptr));
+    const bool ended = WaitForSingleObject(thread.Get(), 10000) == WAIT_OBJECT_0;
+    RemoveVectoredExceptionHandler(handler);
+    FaultingThread = 0;
+    DWORD code = 0;
+    GetExitCodeThread(thread.Get(), &code);
+    EXPECT_TRUE(ended) << "the call neither returned nor faulted";
+    return ended && code == 7;
+}
+
+// Two pages: the first readable and writable, the second not accessible at all.
+struct TGuardedPages {
+    TGuardedPages() {
+        Base = static_cast<char*>(
+            VirtualAlloc(nullptr, 2 * Page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD old = 0;
+        VirtualProtect(Base + Page, Page, PAGE_NOACCESS, &old);
+    }
+    ~TGuardedPages() { VirtualFree(Base, 0, MEM_RELEASE); }
+    static constexpr size_t Page = 4096;
+    char* Base = nullptr;
+    char* End() const { return Base + Page; }
+};
+
+using DllHostFaults = TDllTest;
+
+TEST_F(DllHostFaults, AFaultOnTheHostsMemoryCaughtByTheHostLeavesEveryChartWorking) {
+    HWND chart = NewChart(L"EURUSD,M1", 40, 40);
+    HWND other = NewChart(L"GBPUSD,M1", 500, 40);
+    ASSERT_NE(CreateAndWait(chart), nullptr);
+    ASSERT_NE(CreateAndWait(other, {.Lots = 0.3}), nullptr);
+    struct TCase {
+        const char* Name;
+        std::function<void(TGuardedPages&)> Call;
+    };
+    const TCase cases[] = {
+        {"a read-only block",
+         [&](TGuardedPages& APages) {
+             DWORD old = 0;
+             VirtualProtect(APages.Base, TGuardedPages::Page, PAGE_READONLY, &old);
+             Exchange(chart, reinterpret_cast<double*>(APages.Base));
+         }},
+        {"a block of three slots passed as four",
+         [&](TGuardedPages& APages) {
+             Exchange(chart, reinterpret_cast<double*>(APages.End() - 3 * sizeof(double)));
+         }},
+        {"a symbol without its terminating zero",
+         [&](TGuardedPages& APages) {
+             std::memset(APages.Base, 'A', TGuardedPages::Page);
+             HWND bare = NewChart(L"bare", 300, 300);
+             TCreateArgs args;
+             args.Symbol = APages.Base;
+             Create(bare, args);
+         }},
+    };
+    for (const TCase& fault : cases) {
+        SCOPED_TRACE(fault.Name);
+        TGuardedPages pages;
+        EXPECT_TRUE(FaultsAndIsCaught([&] { fault.Call(pages); })) << "the call did not fault";
+        EXPECT_TRUE(ChartAnswers([&](TBlock& ABlock) { return Exchange(other, ABlock); }))
+            << "another chart stopped answering";
+        EXPECT_TRUE(ChartAnswers([&](TBlock& ABlock) { return Exchange(chart, ABlock); }))
+            << "the faulting chart stopped answering to a good block";
+    }
+    ExpectNormalCycleWorks();
+}
+
+// ---- slow neighbours ---------------------------------------------------------------------
+
+// A chart whose thread the test can keep from pumping for a while, as a terminal's chart thread
+// busy with its own work does.
+class TBusyChart {
+  public:
+    TBusyChart() : FThread([this] { Run(); }) {
+        WaitUntil([this] { return FWindow.load() != nullptr; }, 10s);
+    }
+    ~TBusyChart() {
+        PostMessageW(FWindow.load(), WM_CLOSE, 0, 0);
+        FThread.join();
+    }
+    HWND Window() const { return FWindow.load(); }
+    // Keeps the chart's thread busy for AMilliseconds from its next message on.
+    void KeepBusy(int AMilliseconds) {
+        FBusy = true;
+        PostMessageW(FWindow.load(), BusyMessage, AMilliseconds, 0);
+    }
+    bool Busy() const { return FBusy.load(); }
+
+  private:
+    static constexpr UINT BusyMessage = WM_APP + 7;
+    static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+        if (AMessage == BusyMessage) {
+            auto self = reinterpret_cast<TBusyChart*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
+            Sleep(static_cast<DWORD>(AWParam));
+            self->FBusy = false;
+            return 0;
+        }
+        if (AMessage == WM_CLOSE) {
+            DestroyWindow(AWindow);
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
+    }
+    void Run() {
+        ProgressThreadName("busy chart");
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"PellithTestBusyChart";
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"busy",
+                                      WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 400, 420, 300,
+                                      nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        FWindow = window;
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    std::atomic<HWND> FWindow{nullptr};
+    std::atomic<bool> FBusy{false};
+    std::thread FThread;
+};
+
+// An expert exchanging with a chart as fast as it can on a thread of its own, counting the
+// exchanges that began and ended while a condition held, and the slowest of all.
+class TSteadyExpert {
+  public:
+    TSteadyExpert(std::function<int(TBlock&)> AExchange, std::function<bool()> AWhile)
+        : FThread([this, AExchange, AWhile] {
+              ProgressThreadName("steady expert");
+              while (!FStop.load()) {
+                  TBlock block;
+                  const bool before = AWhile();
+                  const auto start = Clock::now();
+                  const int result = AExchange(block);
+                  const auto took = Clock::now() - start;
+                  FSlowest = std::max(FSlowest.load(), Milliseconds(took));
+                  FCalls += result == erNothing && !block.IsUntouched();
+                  FDuring += before && AWhile() && result == erNothing;
+                  Sleep(1);
+              }
+          }) {}
+    ~TSteadyExpert() { Stop(); }
+    void Stop() {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+    }
+    long During() const { return FDuring.load(); }
+    long Calls() const { return FCalls.load(); }
+    double SlowestMilliseconds() const { return FSlowest.load(); }
+
+  private:
+    std::atomic<bool> FStop{false};
+    std::atomic<long> FDuring{0};
+    std::atomic<long> FCalls{0};
+    std::atomic<double> FSlowest{0};
+    std::thread FThread;
+};
+
+using DllSlowNeighbours = TDllTest;
+
+TEST_F(DllSlowNeighbours, AChartThreadThatStopsPumpingDuringABuildStallsNoOtherChart) {
+    HWND other = NewChart();
+    ASSERT_NE(CreateAndWait(other), nullptr);
+    TBusyChart busy;
+    ASSERT_NE(busy.Window(), nullptr);
+    busy.KeepBusy(3000);
+    // The build waits for the busy chart's thread; the other chart's exchanges do not.
+    Create(busy.Window());
+    TSteadyExpert expert(
+        [&](TBlock& ABlock) { return Exchange(other, ABlock); },
+        [&] { return busy.Busy() && !AttachedPanel(busy.Window()); });
+    ASSERT_TRUE(WaitUntil([&] { return !busy.Busy(); }, 10s));
+    HWND panel = WaitForPanel(busy.Window());
+    expert.Stop();
+    std::printf("while the chart thread was busy for 3 s: %ld exchanges on another chart, the "
+                "slowest %.1f ms\n",
+                expert.During(), expert.SlowestMilliseconds());
+    EXPECT_GT(expert.During(), 10) << "the other chart's exchanges waited for the build";
+    EXPECT_NE(panel, nullptr) << "the panel did not come once the chart thread pumped again";
+    Delete(busy.Window());
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s));
+}
+
+// The shell, replaced for the test: it takes 1.5 s, as a browser that is slow to start does.
+std::atomic<int> ShellCalls{0};
+std::atomic<DWORD> ShellThread{0};
+std::atomic<bool> ShellBusy{false};
+
+HINSTANCE WINAPI SlowShell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+    ShellBusy = true;
+    ++ShellCalls;
+    ShellThread = GetCurrentThreadId();
+    Sleep(1500);
+    ShellBusy = false;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+TEST_F(DllSlowNeighbours, ASlowShellStallsNoOtherChartAndOpensTheLinkOnceOnTheCallersThread) {
+    TImportPatch shell(Module(), "shell32.dll", "ShellExecuteW",
+                       reinterpret_cast<void*>(&SlowShell));
+    ASSERT_TRUE(shell.Applied());
+    ShellCalls = 0;
+    HWND chart = NewChart(L"EURUSD,M1", 40, 40);
+    HWND other = NewChart(L"GBPUSD,M1", 500, 40);
+    HWND panel = CreateAndWait(chart);
+    ASSERT_NE(panel, nullptr);
+    ASSERT_NE(CreateAndWait(other), nullptr);
+    {
+        TQueueWatch watch(GetWindowThreadProcessId(panel, nullptr));
+        PostClick(panel, PoweredByPoint);
+        ASSERT_TRUE(watch.Flush(panel));
+    }
+    TSteadyExpert expert(
+        [&](TBlock& ABlock) { return Exchange(other, ABlock); },
+        [] { return ShellBusy.load(); });
+    DWORD caller = 0;
+    TBlock block;
+    int result = -1;
+    std::thread clicked([&] {
+        caller = GetCurrentThreadId();
+        result = Exchange(chart, block);
+    });
+    clicked.join();
+    expert.Stop();
+    std::printf("while the shell took 1.5 s: %ld exchanges on another chart, the slowest %.1f ms\n",
+                expert.During(), expert.SlowestMilliseconds());
+    EXPECT_GT(expert.During(), 10) << "the other chart's exchanges waited for the shell";
+    EXPECT_EQ(ShellCalls.load(), 1);
+    EXPECT_EQ(ShellThread.load(), caller) << "the link opened on another thread";
+    EXPECT_EQ(result, erNothing);
+    ExpectBlock(block.Values, 0.1, 50, 25, 15);
+    EXPECT_EQ(Exchange(chart, block), erNothing);
+    EXPECT_EQ(ShellCalls.load(), 1) << "the link opened twice";
+}
+
+// ---- the cost of an exchange ---------------------------------------------------------------
+
+using DllExchangeCost = TDllTest;
+
+// Stops a thread in its message loop for a while: a hook on the thread that sleeps when it takes
+// the stall message. Under Wine the show requests a cross-thread ShowWindow makes are internal
+// messages that no hook sees, so a stalled thread is how a waiting send shows itself.
+const UINT StallMessage = RegisterWindowMessageW(L"PellithTestStall");
+std::atomic<bool> Stalled{false};
+
+LRESULT CALLBACK StallOnRequest(int ACode, WPARAM AWParam, LPARAM ALParam) {
+    const MSG& message = *reinterpret_cast<const MSG*>(ALParam);
+    if (ACode == HC_ACTION && AWParam == PM_REMOVE && message.message == StallMessage) {
+        Stalled = true;
+        Sleep(static_cast<DWORD>(message.lParam));
+        Stalled = false;
+    }
+    return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
+}
+
+TEST_F(DllExchangeCost, AnExchangeOnAShownPanelSendsNothingToThePanelThread) {
+    HWND chart = NewChart();
+    HWND panel = CreateAndWait(chart);
+    ASSERT_NE(panel, nullptr);
+    TQueueWatch watch(GetWindowThreadProcessId(panel, nullptr));
+    ASSERT_TRUE(watch.Flush(panel));
+    TMessageLog log(GetWindowThreadProcessId(panel, nullptr));
+    ASSERT_TRUE(log.Installed());
+    for (int i = 0; i < 50; ++i) {
+        TBlock block;
+        ASSERT_EQ(Exchange(chart, block, {.Ask = 1.2 + i * 1e-5, .Bid = 1.1 + i * 1e-5}),
+                  erNothing);
+    }
+    ASSERT_TRUE(watch.Flush(panel));
+    EXPECT_EQ(log.CrossThreadSends(), 0) << "an exchange waited for the panel thread";
+    // With the panel thread stopped for 2 s, the exchanges go on.
+    const DWORD panelThread = GetWindowThreadProcessId(panel, nullptr);
+    HHOOK stall = SetWindowsHookExW(WH_GETMESSAGE, StallOnRequest, nullptr, panelThread);
+    ASSERT_NE(stall, nullptr);
+    PostMessageW(panel, StallMessage, 0, 2000);
+    ASSERT_TRUE(WaitUntil([] { return Stalled.load(); }, 10s));
+    int duringStall = 0;
+    while (Stalled.load()) {
+        TBlock block;
+        const int result = Exchange(chart, block);
+        duringStall += Stalled.load() && result == erNothing && !block.IsUntouched();
+    }
+    UnhookWindowsHookEx(stall);
+    std::printf("%d exchanges while the panel thread stood still for 2 s\n", duringStall);
+    EXPECT_GT(duringStall, 5) << "exchanges waited for the panel thread";
+    // Hidden from outside, it is shown again, still without a send from the host's thread.
+    ShowWindow(panel, SW_HIDE);
+    TBlock block;
+    EXPECT_EQ(Exchange(chart, block), erNothing);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) != FALSE; }, 10s));
+    ExpectBlock(block.Values, 0.1, 50, 25, 15);
+}
+
+// ---- a panel's life leaves nothing ---------------------------------------------------------
+
+using DllLifetime = TDllTest;
+
+TEST_F(DllLifetime, APanelLifeLeavesNoGdiObjectAndNoHeapBeyondItsRecord) {
+    HWND chart = NewChart();
+    const auto life = [&] {
+        HWND panel = CreateAndWait(chart);
+        ASSERT_NE(panel, nullptr);
+        // The pointer over the sell price shows its hint window, as a trader's does.
+        PostMessageW(panel, WM_MOUSEMOVE, 0, MAKELPARAM(SellPricePoint.x, SellPricePoint.y));
+        TBlock block;
+        ASSERT_EQ(Exchange(chart, block), erNothing);
+        Delete(chart);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s));
+        ASSERT_EQ(WaitForPanelThreads(0), 0);
+    };
+    // The first lives make what stays for the process: classes, caches, the bitmap.
+    for (int i = 0; i < 3; ++i)
+        life();
+    constexpr int Lives = 60;
+    const int gdiBefore = GdiObjectCount();
+    const size_t heapBefore = HeapBytesInUse();
+    for (int i = 0; i < Lives && !HasFatalFailure(); ++i)
+        life();
+    const int gdiAfter = GdiObjectCount();
+    const size_t heapAfter = HeapBytesInUse();
+    const double heapPerLife =
+        (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / Lives;
+    std::printf("%d panel lives: %+d GDI objects (%d before), %+.0f heap bytes per life\n",
+                Lives, gdiAfter - gdiBefore, gdiBefore, heapPerLife);
+    RecordProperty("gdi_objects_left", gdiAfter - gdiBefore);
+    RecordProperty("heap_bytes_per_life", static_cast<int>(std::lround(heapPerLife)));
+    EXPECT_GT(gdiBefore, 0) << "GDI objects cannot be counted here";
+    EXPECT_LE(gdiAfter - gdiBefore, 2) << "panel lives leave GDI objects behind";
+    // The record of each TerminalCreate stays by design (its snapshot, about 200 bytes with
+    // the heap's own overhead); a leaked hint window costs kilobytes.
+    EXPECT_LT(heapPerLife, 400) << "panel lives leave heap behind";
+}
+
+// ---- a soak --------------------------------------------------------------------------------
+
+using DllSoak = TDllTest;
+
+TEST_F(DllSoak, FourChartsWithTwoExpertsEachAt200HzWhilePanelsComeAndGoOnAFifth) {
+    constexpr int Charts = 4;
+    constexpr int ExpertsPerChart = 2;
+    constexpr auto Duration = 8s;
+    std::vector<HWND> charts;
+    for (int i = 0; i < Charts; ++i) {
+        charts.push_back(NewChart(L"soak", 10 + 490 * (i % 2), 10 + 330 * (i / 2)));
+        ASSERT_NE(CreateAndWait(charts.back()), nullptr);
+    }
+    HWND cycling = NewChart(L"cycling", 250, 170);
+    const int threadsBefore = ThreadCount();
+    const size_t heapBefore = HeapBytesInUse();
+    std::atomic<bool> stop{false};
+    std::atomic<long> exchanges{0}, bad{0};
+    std::vector<std::thread> experts;
+    for (int i = 0; i < Charts; ++i)
+        for (int e = 0; e < ExpertsPerChart; ++e)
+            experts.emplace_back([&, i] {
+                ProgressThreadName("soak expert");
+                auto next = Clock::now();
+                for (long k = 0; !stop.load(); ++k) {
+                    TBlock block;
+                    const int result = Exchange(charts[i], block,
+                                                {.Ask = 1.1002 + (k % 50) * 1e-5,
+                                                 .Bid = 1.1 + (k % 50) * 1e-5});
+                    ++exchanges;
+                    bad += result != erNothing || block.Values[esLots] != 0.1;
+                    next += 5ms;  // 200 Hz
+                    std::this_thread::sleep_until(next);
+                }
+            });
+    int lives = 0, mostThreads = threadsBefore;
+    const auto end = Clock::now() + Duration;
+    while (Clock::now() < end) {
+        Progress("a life on the fifth chart");
+        Create(cycling);
+        if (lives % 2 == 0)
+            WaitForPanel(cycling, nullptr, 10s);
+        TBlock block;
+        Exchange(cycling, block);
+        Delete(cycling);
+        ++lives;
+        mostThreads = std::max(mostThreads, ThreadCount());
+    }
+    stop = true;
+    for (std::thread& expert : experts)
+        expert.join();
+    Progress("waiting for the fifth chart's panels to go");
+    EXPECT_EQ(WaitForPanelThreads(Charts), Charts) << "panel threads piled up";
+    const int threadsAfter = WaitForThreadCount(threadsBefore);
+    const size_t heapAfter = HeapBytesInUse();
+    const double growthPerLife =
+        (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / std::max(lives, 1);
+    std::printf("soak: %ld exchanges on %d charts and %d lives on a fifth in %lld s; threads %d "
+                "before, at most %d, %d after; heap %+.0f bytes per life\n",
+                exchanges.load(), Charts, lives, static_cast<long long>(Duration.count()),
+                threadsBefore, mostThreads, threadsAfter, growthPerLife);
+    RecordProperty("lives", lives);
+    RecordProperty("most_threads", mostThreads);
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_GT(lives, 10);
+    // The experts, and the fifth chart's panel threads of a few lives at most.
+    EXPECT_LE(mostThreads, threadsBefore + Charts * ExpertsPerChart + 6) << "threads piled up";
+    EXPECT_LE(threadsAfter, threadsBefore);
+    EXPECT_LT(growthPerLife, 1024) << "memory grows beyond the records";
+}
+
+// ---- floating point ------------------------------------------------------------------------
+
+unsigned short X87ControlWord() {
+    unsigned short word = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(word));
+    return word;
+}
+void SetX87ControlWord(unsigned short AWord) {
+    __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(AWord));
+}
+unsigned int SseControlWord() {
+    unsigned int word = 0;
+    __asm__ __volatile__("stmxcsr %0" : "=m"(word));
+    return word;
+}
+void SetSseControlWord(unsigned int AWord) {
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(AWord));
+}
+
+TEST(DllFloatingPoint, AHostWithExceptionsUnmaskedNeitherTrapsNorLosesItsControlWords) {
+    // A trap is a crash: the process of its own makes it this test's failure alone.
+    PELLITH_RUN_IN_CHILD_PROCESS();
+    ProgressThreadName("test");
+    TChartHost host;
+    TPellithLibrary library(DllPath());
+    HWND chart = host.CreateChart({L"EURUSD,M1", 40, 40, 420, 300});
+    const unsigned short x87Default = X87ControlWord();
+    const unsigned int sseDefault = SseControlWord();
+    // Invalid operation, division by zero and overflow unmasked; x87 at 64-bit precision.
+    const unsigned short x87Host = static_cast<unsigned short>((x87Default & ~0x0D) | 0x0300);
+    const unsigned int sseHost = (sseDefault & ~0x3Fu & ~(0x80u | 0x200u | 0x400u)) | 0x6000u;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const HANDLE mark = reinterpret_cast<HANDLE>(library.Module());
+    unsigned short x87After[3] = {};
+    unsigned int sseAfter[3] = {};
+    double block[4] = {};
+    int result = -1;
+
+    SetSseControlWord(sseHost);
+    SetX87ControlWord(x87Host);
+    library.TerminalCreate(1.10525, 1.10510, 1e-5, 0, 0.1, 50, 25, 15, 5, chart, "EURUSD");
+    x87After[0] = X87ControlWord();
+    sseAfter[0] = SseControlWord();
+    SetX87ControlWord(x87Default);
+    SetSseControlWord(sseDefault);
+    ASSERT_TRUE(WaitUntil([&] { return GetPropA(chart, AttachedProperty) == mark; }, 10s));
+    SetSseControlWord(sseHost);
+    SetX87ControlWord(x87Host);
+    result = library.TerminalProcessMsg(inf, nan, 1e-5, 0, 5, block, 4, chart);
+    x87After[1] = X87ControlWord();
+    sseAfter[1] = SseControlWord();
+    library.TerminalDelete(chart);
+    x87After[2] = X87ControlWord();
+    sseAfter[2] = SseControlWord();
+    SetX87ControlWord(x87Default);
+    SetSseControlWord(sseDefault);
+
+    EXPECT_EQ(result, erNothing);
+    EXPECT_EQ(block[esLots], 0.1);
+    for (int call = 0; call < 3; ++call) {
+        SCOPED_TRACE(call == 0 ? "TerminalCreate" : call == 1 ? "TerminalProcessMsg" : "Delete");
+        EXPECT_EQ(x87After[call], x87Host) << "the x87 control word changed";
+        EXPECT_EQ(sseAfter[call], sseHost) << "MXCSR changed";
+    }
+}
+
+} // namespace
