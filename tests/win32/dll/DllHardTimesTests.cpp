@@ -107,7 +107,7 @@ struct TVictim {
         auto& victim = *static_cast<TVictim*>(AVictim);
         const TPellithLibrary& library = *victim.Library;
         const bool cycle = victim.Loop == TVictimLoop::CreateExchangeDelete;
-        double block[4] = {};
+        double block[ExchangeBlockSize] = {};
         for (long k = 0;; ++k) {
             if (cycle) {
                 victim.Inside = InCreate;
@@ -116,8 +116,8 @@ struct TVictim {
             }
             for (int tick = 0; tick < (cycle ? 4 : 1); ++tick) {
                 victim.Inside = InExchange;
-                library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5,
-                                           1e-5, 1e-4, 5, block, 4, victim.Chart);
+                library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5, 1e-5,
+                                           1e-4, 5, block, ExchangeBlockSize, victim.Chart);
                 victim.Inside = None;
             }
             if (cycle) {
@@ -254,16 +254,16 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
         bool answered = false;
         const bool came = expert.Run(
             [&] {
-                double block[4] = {Untouched, Untouched, Untouched, Untouched};
-                const int result =
-                    library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block, 4, other);
+                double block[ExchangeBlockSize] = {Untouched, Untouched, Untouched, Untouched};
+                const int result = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block,
+                                                              ExchangeBlockSize, other);
                 bool life = false;
                 library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.4, 50, 25, 15, 5, fresh,
                                        "USDJPY");
                 if (WaitUntil([&] { return attached(fresh) != nullptr; }, 10s)) {
-                    double freshBlock[4] = {};
-                    life = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, freshBlock, 4,
-                                                      fresh) == erNothing &&
+                    double freshBlock[ExchangeBlockSize] = {};
+                    life = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, freshBlock,
+                                                      ExchangeBlockSize, fresh) == erNothing &&
                            freshBlock[esLots] == 0.4;
                     library.TerminalDelete(fresh);
                 }
@@ -879,7 +879,7 @@ TEST(DllFloatingPoint, AHostWithExceptionsUnmaskedNeitherTrapsNorLosesItsControl
     const HANDLE mark = reinterpret_cast<HANDLE>(library.Module());
     unsigned short x87After[3] = {};
     unsigned int sseAfter[3] = {};
-    double block[4] = {};
+    double block[ExchangeBlockSize] = {};
     int result = -1;
 
     SetSseControlWord(sseHost);
@@ -892,7 +892,7 @@ TEST(DllFloatingPoint, AHostWithExceptionsUnmaskedNeitherTrapsNorLosesItsControl
     ASSERT_TRUE(WaitUntil([&] { return GetPropA(chart, AttachedProperty) == mark; }, 10s));
     SetSseControlWord(sseHost);
     SetX87ControlWord(x87Host);
-    result = library.TerminalProcessMsg(inf, nan, 1e-5, 0, 5, block, 4, chart);
+    result = library.TerminalProcessMsg(inf, nan, 1e-5, 0, 5, block, ExchangeBlockSize, chart);
     x87After[1] = X87ControlWord();
     sseAfter[1] = SseControlWord();
     library.TerminalDelete(chart);
