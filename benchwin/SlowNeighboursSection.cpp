@@ -11,6 +11,7 @@
 
 #include "benchwin/Baselines.h"
 #include "terminal/PanelUser.h"
+#include "terminal/tests/BusyChart.h"
 #include "terminal/tests/ImportPatch.h"
 
 namespace {
@@ -23,57 +24,6 @@ HINSTANCE WINAPI SlowShell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
     ShellBusy = false;
     return reinterpret_cast<HINSTANCE>(42);
 }
-
-// A top-level window on a thread of its own, used as a chart whose thread stops pumping.
-class TBusyChart {
-  public:
-    TBusyChart() : FThread([this] { Run(); }) {
-        PollUntil([this] { return FWindow.load() != nullptr; }, 10);
-    }
-    ~TBusyChart() {
-        PostMessageW(FWindow.load(), WM_CLOSE, 0, 0);
-        FThread.join();
-    }
-    HWND Window() const { return FWindow.load(); }
-    void KeepBusy(int AMilliseconds) {
-        FBusy = true;
-        PostMessageW(FWindow.load(), WM_APP + 7, static_cast<WPARAM>(AMilliseconds), 0);
-    }
-    bool Busy() const { return FBusy.load(); }
-
-  private:
-    static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
-        if (AMessage == WM_APP + 7) {
-            Sleep(static_cast<DWORD>(AWParam));
-            reinterpret_cast<TBusyChart*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA))->FBusy = false;
-            return 0;
-        }
-        if (AMessage == WM_CLOSE) {
-            DestroyWindow(AWindow);
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
-    }
-    void Run() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Proc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"PellithBenchBusyChart";
-        RegisterClassW(&windowClass);
-        HWND window =
-            CreateWindowExW(0, windowClass.lpszClassName, L"busy", WS_OVERLAPPEDWINDOW, 0, 0, 420,
-                            300, nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        FWindow = window;
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0)
-            DispatchMessageW(&message);
-    }
-    std::atomic<HWND> FWindow{nullptr};
-    std::atomic<bool> FBusy{false};
-    std::thread FThread;
-};
 
 // Exchanges on one chart back to back while ADuring holds, from a thread of its own; the times
 // of those exchanges, in microseconds.
@@ -125,7 +75,7 @@ void BenchSlowNeighbours(const TRig& ARig, const std::vector<TChartPanel>& AChar
     const TTimings link = Summarise(duringLink.Stop());
 
     // Another chart whose thread is busy for 3 s while a panel is built on it.
-    TBusyChart busy;
+    TBusyChart busy(0); // hidden: it must cover none of the rig's charts
     busy.KeepBusy(3000);
     ARig.Create(busy.Window());
     TWatchedExpert duringBuild(ARig, watched,

@@ -15,10 +15,12 @@ bool InChildProcess() {
     return TestOption("child") == L"1";
 }
 
-int RunThisTestInChildProcess(std::chrono::seconds ADeadline, const std::wstring& AExtraArguments) {
+TKernelHandle StartThisTestInChildProcess(const std::wstring& AExtraArguments) {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    if (!test)
-        return -1;
+    if (!test) {
+        ADD_FAILURE() << "no test is running to start again";
+        return TKernelHandle();
+    }
     wchar_t self[MAX_PATH * 2] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
     std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=" +
@@ -30,10 +32,16 @@ int RunThisTestInChildProcess(std::chrono::seconds ADeadline, const std::wstring
     if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         ADD_FAILURE() << "cannot start the child process: " << SystemErrorText(GetLastError());
-        return -1;
+        return TKernelHandle();
     }
-    TKernelHandle processHandle(process.hProcess);
-    TKernelHandle threadHandle(process.hThread);
+    CloseHandle(process.hThread);
+    return TKernelHandle(process.hProcess);
+}
+
+int RunThisTestInChildProcess(std::chrono::seconds ADeadline, const std::wstring& AExtraArguments) {
+    const TKernelHandle processHandle = StartThisTestInChildProcess(AExtraArguments);
+    if (!processHandle)
+        return -1;
     const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(ADeadline);
     if (WaitForSingleObject(processHandle.Get(), static_cast<DWORD>(milliseconds.count())) !=
         WAIT_OBJECT_0) {

@@ -5,12 +5,18 @@
 #include <chrono>
 #include <string>
 
+#include "platform/Win32.h"
+
 using namespace std::chrono_literals;
 
 // Pellith.dll as CMake built it (--dll=...).
 const std::wstring& DllPath();
 // True in a child process started by RunThisTestInChildProcess.
 bool InChildProcess();
+// Starts the current test again in a fresh process of this program (--child=1, the same --dll,
+// and AExtraArguments) and hands back its process handle (owned); null, with a failure, when it
+// could not be started. The child's output goes to ours.
+TKernelHandle StartThisTestInChildProcess(const std::wstring& AExtraArguments);
 // Runs the current test again in a fresh process of this program and returns its exit code
 // (0: passed), or -1 when it had to be stopped at the deadline. The child's output goes to ours.
 int RunThisTestInChildProcess(std::chrono::seconds ADeadline = 120s,

@@ -299,22 +299,10 @@ TKillTally KillTrialsInChild(int ATrials, const std::wstring& ATallyPath) {
     TKillTally tally;
     tally.Phase = TKillTally::NotStarted;
     tally.Write(ATallyPath);
-    wchar_t self[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=" +
-                               Wide(test->test_suite_name()) + L"." + Wide(test->name()) +
-                               L" \"--dll=" + DllPath() + L"\" --child=1 --kill-trials=" +
-                               std::to_wstring(ATrials) + L" \"--kill-tally=" + ATallyPath + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        ADD_FAILURE() << "cannot start the child process";
+    const TKernelHandle processHandle = StartThisTestInChildProcess(
+        L"--kill-trials=" + std::to_wstring(ATrials) + L" \"--kill-tally=" + ATallyPath + L"\"");
+    if (!processHandle)
         return tally;
-    }
-    TKernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
     // A probe of the system gives up after 5 s, a chart's answer after 20 s, a trial's own
     // steps after 10 s each.
     const auto patience = [](int APhase) {
@@ -501,64 +489,6 @@ TEST_F(DllHostFaults, AFaultOnTheHostsMemoryCaughtByTheHostLeavesEveryChartWorki
 }
 
 // ---- slow neighbours ---------------------------------------------------------------------
-
-// A chart whose thread the test can keep from pumping for a while, as a terminal's chart thread
-// busy with its own work does.
-class TBusyChart {
-  public:
-    TBusyChart() : FThread([this] { Run(); }) {
-        WaitUntil([this] { return FWindow.load() != nullptr; }, 10s);
-    }
-    ~TBusyChart() {
-        PostMessageW(FWindow.load(), WM_CLOSE, 0, 0);
-        FThread.join();
-    }
-    HWND Window() const { return FWindow.load(); }
-    // Keeps the chart's thread busy for AMilliseconds from its next message on.
-    void KeepBusy(int AMilliseconds) {
-        FBusy = true;
-        PostMessageW(FWindow.load(), BusyMessage, AMilliseconds, 0);
-    }
-    bool Busy() const { return FBusy.load(); }
-
-  private:
-    static constexpr UINT BusyMessage = WM_APP + 7;
-    static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
-        if (AMessage == BusyMessage) {
-            auto self = reinterpret_cast<TBusyChart*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
-            Sleep(static_cast<DWORD>(AWParam));
-            self->FBusy = false;
-            return 0;
-        }
-        if (AMessage == WM_CLOSE) {
-            DestroyWindow(AWindow);
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
-    }
-    void Run() {
-        ProgressThreadName("busy chart");
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Proc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"PellithTestBusyChart";
-        RegisterClassW(&windowClass);
-        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"busy",
-                                      WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 400, 420, 300,
-                                      nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        FWindow = window;
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    std::atomic<HWND> FWindow{nullptr};
-    std::atomic<bool> FBusy{false};
-    std::thread FThread;
-};
 
 // An expert exchanging with a chart as fast as it can on a thread of its own, counting the
 // exchanges that began and ended while a condition held, and the slowest of all.

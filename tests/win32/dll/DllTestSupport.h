@@ -18,6 +18,7 @@
 #include "terminal/ChartHost.h"
 #include "terminal/PanelUser.h"
 #include "terminal/PellithLibrary.h"
+#include "terminal/tests/BusyChart.h"
 #include "terminal/tests/ForeignWindow.h"
 #include "terminal/tests/ProcessCounts.h"
 #include "terminal/tests/TestMain.h"
@@ -54,7 +55,8 @@ struct TQuote {
 // A block the library has not written: every slot holds a value it never writes.
 constexpr double Untouched = -7777.25;
 struct TBlock {
-    double Values[5] = {Untouched, Untouched, Untouched, Untouched, Untouched};
+    // One slot past the block, so that a write beyond it shows.
+    double Values[ExchangeBlockSize + 1] = {Untouched, Untouched, Untouched, Untouched, Untouched};
     bool IsUntouched() const;
 };
 
