@@ -4,9 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <numeric>
-#include <cstring>
-
-#include <tlhelp32.h>
 
 // ---- the performance counter --------------------------------------------------------------------
 
@@ -165,89 +162,6 @@ bool PollUntil(const std::function<bool()>& ACondition, double ADeadlineSeconds)
     }
 }
 
-bool HasUpdateRegion(HWND AWindow) { return GetUpdateRect(AWindow, nullptr, FALSE) != 0; }
-
-// ---- what a process holds -----------------------------------------------------------------------
-
-int GdiObjectCount() {
-    int count = 0;
-    for (UINT index = 1; index < 0x10000; ++index)
-        count += GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(index))) != 0;
-    return count;
-}
-
-size_t HeapBytesInUse() {
-    HANDLE heaps[256];
-    const DWORD count = std::min<DWORD>(GetProcessHeaps(256, heaps), 256);
-    size_t bytes = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        if (!HeapLock(heaps[i]))
-            continue;
-        PROCESS_HEAP_ENTRY entry{};
-        while (HeapWalk(heaps[i], &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                bytes += entry.cbData;
-        HeapUnlock(heaps[i]);
-    }
-    return bytes;
-}
-
-int ThreadCount() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId();
-    CloseHandle(snapshot);
-    return count;
-}
-
-// ---- import patch -------------------------------------------------------------------------------
-
-TImportPatch::TImportPatch(HMODULE AModule, const char* ADll, const char* AFunction, void* ANew) {
-    auto base = reinterpret_cast<BYTE*>(AModule);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!imports.VirtualAddress)
-        return;
-    for (auto descriptor =
-             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         descriptor->Name; ++descriptor) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + descriptor->Name), ADll) != 0 ||
-            !descriptor->OriginalFirstThunk)
-            continue;
-        auto names =
-            reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + descriptor->OriginalFirstThunk);
-        auto slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + descriptor->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal))
-                continue;
-            auto byName =
-                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), AFunction) != 0)
-                continue;
-            void** slot = reinterpret_cast<void**>(&slots->u1.Function);
-            DWORD protection = 0;
-            if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection))
-                return;
-            FOriginal = InterlockedExchangePointer(slot, ANew);
-            VirtualProtect(slot, sizeof *slot, protection, &protection);
-            FSlot = slot;
-            return;
-        }
-    }
-}
-
-TImportPatch::~TImportPatch() {
-    if (!FSlot)
-        return;
-    DWORD protection = 0;
-    VirtualProtect(FSlot, sizeof *FSlot, PAGE_READWRITE, &protection);
-    InterlockedExchangePointer(FSlot, FOriginal);
-    VirtualProtect(FSlot, sizeof *FSlot, protection, &protection);
+bool HasUpdateRegion(HWND AWindow) {
+    return GetUpdateRect(AWindow, nullptr, FALSE) != 0;
 }

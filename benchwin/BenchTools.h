@@ -70,25 +70,3 @@ bool PollUntil(const std::function<bool()>& ACondition, double ADeadlineSeconds)
 
 // Whether a window still has something to repaint. Any thread.
 bool HasUpdateRegion(HWND AWindow);
-
-// The GDI objects of this process: Wine's GetGuiResources always answers 0, but its
-// GetObjectType takes a bare 16-bit handle index, so every live object is found by trying all.
-int GdiObjectCount();
-// The bytes of every heap of the process that are handed out now (HeapWalk's busy blocks).
-size_t HeapBytesInUse();
-// The threads of this process.
-int ThreadCount();
-
-// Replaces one function in a module's import table for the life of the object.
-class TImportPatch {
-public:
-    TImportPatch(HMODULE AModule, const char* ADll, const char* AFunction, void* ANew);
-    ~TImportPatch();
-    TImportPatch(const TImportPatch&) = delete;
-    TImportPatch& operator=(const TImportPatch&) = delete;
-    bool Applied() const { return FSlot != nullptr; }
-
-private:
-    void** FSlot = nullptr;
-    void* FOriginal = nullptr;
-};

@@ -70,7 +70,7 @@ struct TChartHost::TRequest {
 };
 
 TChartHost::TChartHost(const TTerminalOptions& AOptions)
-    : FRegisteredMessage(RegisterWindowMessageA(TerminalMessageName)) {
+    : FRegisteredMessage(RegisterWindowMessageA(ChartNames::TerminalMessage)) {
     TKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!ready)
         throw std::runtime_error("cannot create an event: " + std::to_string(GetLastError()));

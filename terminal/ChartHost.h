@@ -64,9 +64,6 @@ inline constexpr COLORREF ChartBackground = RGB(0, 0, 0);
 inline constexpr COLORREF ChartPriceLine = RGB(0, 200, 0);
 inline constexpr COLORREF ChartAskLine = RGB(255, 64, 64);
 
-// The registered message that the panel posts to its chart once.
-inline constexpr const char* TerminalMessageName = ChartNames::TerminalMessage;
-
 class TChartHost {
   public:
     // Starts the chart thread, which shows the terminal window, and waits until it pumps; throws

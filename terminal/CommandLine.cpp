@@ -1,6 +1,7 @@
 #include "terminal/CommandLine.h"
 
 #include <charconv>
+#include <sstream>
 #include <stdexcept>
 
 #include "terminal/PellithLibrary.h"
@@ -52,21 +53,39 @@ bool TCommandLine::Has(const char* AName) const {
     return Find(AName) != nullptr;
 }
 
+namespace {
+
+// The value of --name=value, and whether the option was there at all.
+template <class TValue>
+bool ReadNumber(const std::string* AArgument, const char* AName, TValue AMin, TValue AMax,
+                const char* AKind, TValue& AValue) {
+    if (!AArgument)
+        return false;
+    const std::size_t equals = AArgument->find('=');
+    const char* first = equals == std::string::npos ? AArgument->data() + AArgument->size()
+                                                    : AArgument->data() + equals + 1;
+    const char* last = AArgument->data() + AArgument->size();
+    const auto [end, error] = std::from_chars(first, last, AValue);
+    if (first == last || error != std::errc() || end != last || !(AValue >= AMin) ||
+        !(AValue <= AMax)) {
+        std::ostringstream message;
+        message << "--" << AName << " needs " << AKind << " from " << AMin << " to " << AMax
+                << ", not \"" << std::string(first, last) << "\"";
+        throw std::invalid_argument(message.str());
+    }
+    return true;
+}
+
+} // namespace
+
 int TCommandLine::Integer(const char* AName, int ADefault, int AMin, int AMax) const {
-    const std::string* argument = Find(AName);
-    if (!argument)
-        return ADefault;
-    const std::size_t equals = argument->find('=');
-    const char* first = equals == std::string::npos ? argument->data() + argument->size()
-                                                    : argument->data() + equals + 1;
-    const char* last = argument->data() + argument->size();
     int value = 0;
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (first == last || error != std::errc() || end != last || value < AMin || value > AMax)
-        throw std::invalid_argument("--" + std::string(AName) + " needs a whole number from " +
-                                    std::to_string(AMin) + " to " + std::to_string(AMax) +
-                                    ", not \"" + std::string(first, last) + "\"");
-    return value;
+    return ReadNumber(Find(AName), AName, AMin, AMax, "a whole number", value) ? value : ADefault;
+}
+
+double TCommandLine::Number(const char* AName, double ADefault, double AMin, double AMax) const {
+    double value = 0;
+    return ReadNumber(Find(AName), AName, AMin, AMax, "a number", value) ? value : ADefault;
 }
 
 std::vector<std::string> TCommandLine::Unknown(std::initializer_list<const char*> ANames) const {
@@ -79,8 +98,4 @@ std::vector<std::string> TCommandLine::Unknown(std::initializer_list<const char*
             unknown.push_back(argument);
     }
     return unknown;
-}
-
-std::wstring CommandLineOption(const std::vector<std::string>& AArguments, const char* AName) {
-    return TCommandLine(AArguments).Text(AName);
 }

@@ -22,6 +22,8 @@ class TCommandLine {
     // --name=N as a whole number in [AMin, AMax], ADefault when absent. Throws
     // std::invalid_argument naming the option when the value is no such number.
     int Integer(const char* AName, int ADefault, int AMin, int AMax) const;
+    // --name=X as a decimal number in [AMin, AMax], the same way.
+    double Number(const char* AName, double ADefault, double AMin, double AMax) const;
     // The arguments that are neither --name nor --name=value for one of ANames, in order.
     std::vector<std::string> Unknown(std::initializer_list<const char*> ANames) const;
 
@@ -32,6 +34,3 @@ class TCommandLine {
 
     std::vector<std::string> FArguments;
 };
-
-// TCommandLine(AArguments).Text(AName).
-std::wstring CommandLineOption(const std::vector<std::string>& AArguments, const char* AName);

@@ -33,7 +33,6 @@ TEST(CommandLine, ReadsNameEqualsValueAndLeavesOtherArgumentsAlone) {
     }
     EXPECT_EQ(line.Unknown({"dll", "out", "seconds", "interactive", "gtest_filter"}),
               (std::vector<std::string>{"plain", "-x=1", "--dllx=no"}));
-    EXPECT_EQ(CommandLineOption(line.Arguments(), "dll"), line.Text("dll"));
 }
 
 // The message of the error that reading --n=... as a number from 1 to 100 throws; "" if none.
@@ -59,6 +58,29 @@ TEST(CommandLine, WholeNumbersInTheirRangeOrAnErrorThatNamesTheOption) {
                                  "--n=99999999999", "--n=0x10"})
         EXPECT_EQ(IntegerError(rejected).rfind("--n needs a whole number from 1 to 100", 0), 0u)
             << rejected << ": " << IntegerError(rejected);
+}
+
+TEST(CommandLine, DecimalNumbersInTheirRangeOrAnErrorThatNamesTheOption) {
+    struct TCase {
+        const char* Argument;
+        double Expected;
+    };
+    const TCase accepted[] = {
+        {"--s=0.5", 0.5}, {"--s=0.2", 0.2}, {"--s=60", 60}, {"--s=1e1", 10}, {"--other=3", 2}};
+    for (const TCase& test : accepted)
+        EXPECT_EQ(TCommandLine({test.Argument}).Number("s", 2, 0.2, 60), test.Expected)
+            << test.Argument;
+    for (const char* rejected : {"--s=0.1", "--s=60.5", "--s=", "--s", "--s=1,5", "--s=nan",
+                                 "--s=inf", "--s= 1", "--s=2s"}) {
+        std::string message;
+        try {
+            (void)TCommandLine({rejected}).Number("s", 2, 0.2, 60);
+        } catch (const std::invalid_argument& error) {
+            message = error.what();
+        }
+        EXPECT_EQ(message.rfind("--s needs a number from 0.2 to 60", 0), 0u)
+            << rejected << ": " << message;
+    }
 }
 
 TEST(CommandLine, TakesTheArgumentsAfterTheProgramsName) {

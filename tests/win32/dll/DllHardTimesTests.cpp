@@ -107,7 +107,7 @@ struct TVictim {
         auto& victim = *static_cast<TVictim*>(AVictim);
         const TPellithLibrary& library = *victim.Library;
         const bool cycle = victim.Loop == TVictimLoop::CreateExchangeDelete;
-        double block[4] = {};
+        double block[ExchangeBlockSize] = {};
         for (long k = 0;; ++k) {
             if (cycle) {
                 victim.Inside = InCreate;
@@ -116,8 +116,8 @@ struct TVictim {
             }
             for (int tick = 0; tick < (cycle ? 4 : 1); ++tick) {
                 victim.Inside = InExchange;
-                library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5,
-                                           1e-5, 1e-4, 5, block, 4, victim.Chart);
+                library.TerminalProcessMsg(1.1002 + (k % 50) * 1e-5, 1.1 + (k % 50) * 1e-5, 1e-5,
+                                           1e-4, 5, block, ExchangeBlockSize, victim.Chart);
                 victim.Inside = None;
             }
             if (cycle) {
@@ -254,16 +254,16 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
         bool answered = false;
         const bool came = expert.Run(
             [&] {
-                double block[4] = {Untouched, Untouched, Untouched, Untouched};
-                const int result =
-                    library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block, 4, other);
+                double block[ExchangeBlockSize] = {Untouched, Untouched, Untouched, Untouched};
+                const int result = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block,
+                                                              ExchangeBlockSize, other);
                 bool life = false;
                 library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.4, 50, 25, 15, 5, fresh,
                                        "USDJPY");
                 if (WaitUntil([&] { return attached(fresh) != nullptr; }, 10s)) {
-                    double freshBlock[4] = {};
-                    life = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, freshBlock, 4,
-                                                      fresh) == erNothing &&
+                    double freshBlock[ExchangeBlockSize] = {};
+                    life = library.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, freshBlock,
+                                                      ExchangeBlockSize, fresh) == erNothing &&
                            freshBlock[esLots] == 0.4;
                     library.TerminalDelete(fresh);
                 }
@@ -299,22 +299,10 @@ TKillTally KillTrialsInChild(int ATrials, const std::wstring& ATallyPath) {
     TKillTally tally;
     tally.Phase = TKillTally::NotStarted;
     tally.Write(ATallyPath);
-    wchar_t self[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=" +
-                               Wide(test->test_suite_name()) + L"." + Wide(test->name()) +
-                               L" \"--dll=" + DllPath() + L"\" --child=1 --kill-trials=" +
-                               std::to_wstring(ATrials) + L" \"--kill-tally=" + ATallyPath + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        ADD_FAILURE() << "cannot start the child process";
+    const TKernelHandle processHandle = StartThisTestInChildProcess(
+        L"--kill-trials=" + std::to_wstring(ATrials) + L" \"--kill-tally=" + ATallyPath + L"\"");
+    if (!processHandle)
         return tally;
-    }
-    TKernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
     // A probe of the system gives up after 5 s, a chart's answer after 20 s, a trial's own
     // steps after 10 s each.
     const auto patience = [](int APhase) {
@@ -501,64 +489,6 @@ TEST_F(DllHostFaults, AFaultOnTheHostsMemoryCaughtByTheHostLeavesEveryChartWorki
 }
 
 // ---- slow neighbours ---------------------------------------------------------------------
-
-// A chart whose thread the test can keep from pumping for a while, as a terminal's chart thread
-// busy with its own work does.
-class TBusyChart {
-  public:
-    TBusyChart() : FThread([this] { Run(); }) {
-        WaitUntil([this] { return FWindow.load() != nullptr; }, 10s);
-    }
-    ~TBusyChart() {
-        PostMessageW(FWindow.load(), WM_CLOSE, 0, 0);
-        FThread.join();
-    }
-    HWND Window() const { return FWindow.load(); }
-    // Keeps the chart's thread busy for AMilliseconds from its next message on.
-    void KeepBusy(int AMilliseconds) {
-        FBusy = true;
-        PostMessageW(FWindow.load(), BusyMessage, AMilliseconds, 0);
-    }
-    bool Busy() const { return FBusy.load(); }
-
-  private:
-    static constexpr UINT BusyMessage = WM_APP + 7;
-    static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
-        if (AMessage == BusyMessage) {
-            auto self = reinterpret_cast<TBusyChart*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
-            Sleep(static_cast<DWORD>(AWParam));
-            self->FBusy = false;
-            return 0;
-        }
-        if (AMessage == WM_CLOSE) {
-            DestroyWindow(AWindow);
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
-    }
-    void Run() {
-        ProgressThreadName("busy chart");
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Proc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"PellithTestBusyChart";
-        RegisterClassW(&windowClass);
-        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"busy",
-                                      WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 400, 420, 300,
-                                      nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        FWindow = window;
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    std::atomic<HWND> FWindow{nullptr};
-    std::atomic<bool> FBusy{false};
-    std::thread FThread;
-};
 
 // An expert exchanging with a chart as fast as it can on a thread of its own, counting the
 // exchanges that began and ended while a condition held, and the slowest of all.
@@ -879,7 +809,7 @@ TEST(DllFloatingPoint, AHostWithExceptionsUnmaskedNeitherTrapsNorLosesItsControl
     const HANDLE mark = reinterpret_cast<HANDLE>(library.Module());
     unsigned short x87After[3] = {};
     unsigned int sseAfter[3] = {};
-    double block[4] = {};
+    double block[ExchangeBlockSize] = {};
     int result = -1;
 
     SetSseControlWord(sseHost);
@@ -892,7 +822,7 @@ TEST(DllFloatingPoint, AHostWithExceptionsUnmaskedNeitherTrapsNorLosesItsControl
     ASSERT_TRUE(WaitUntil([&] { return GetPropA(chart, AttachedProperty) == mark; }, 10s));
     SetSseControlWord(sseHost);
     SetX87ControlWord(x87Host);
-    result = library.TerminalProcessMsg(inf, nan, 1e-5, 0, 5, block, 4, chart);
+    result = library.TerminalProcessMsg(inf, nan, 1e-5, 0, 5, block, ExchangeBlockSize, chart);
     x87After[1] = X87ControlWord();
     sseAfter[1] = SseControlWord();
     library.TerminalDelete(chart);

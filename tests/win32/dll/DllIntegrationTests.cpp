@@ -87,9 +87,12 @@ TEST_F(DllExchange, AnInvalidBlockIsLeftAloneAndKeepsAPendingClick) {
         bool NullBlock;
         int Size;
     };
-    const TCase cases[] = {{"null block", true, 4},        {"size 3", false, 3},
-                           {"size 5", false, 5},           {"size 0", false, 0},
-                           {"size -1", false, -1},         {"size INT_MAX", false, INT_MAX},
+    const TCase cases[] = {{"null block", true, ExchangeBlockSize},
+                           {"size 3", false, 3},
+                           {"size 5", false, 5},
+                           {"size 0", false, 0},
+                           {"size -1", false, -1},
+                           {"size INT_MAX", false, INT_MAX},
                            {"null block, size 0", true, 0}};
     HWND chart = NewChart();
     HWND panel = CreateAndWait(chart);
@@ -467,7 +470,7 @@ std::atomic<int> RegisteredAttempts{0};
 std::atomic<int> RegisteredFailures{0};
 std::atomic<HWND> RegisteredTarget{nullptr};
 std::atomic<void*> RealPostMessageA{nullptr};
-const UINT RegisteredMessage = RegisterWindowMessageA(TerminalMessageName);
+const UINT RegisteredMessage = RegisterWindowMessageA(ChartNames::TerminalMessage);
 
 BOOL WINAPI PostMessageAUnlessHeldBack(HWND AWindow, UINT AMessage, WPARAM AWParam,
                                        LPARAM ALParam) {

@@ -278,11 +278,13 @@ TEST_F(DllCallingInterface, EveryEntryPointRemovesExactlyItsArgumentsOnEveryPath
     EXPECT_EQ(BytesPoppedBy(create, CreateArguments(nullptr, "EURUSD", 0.1, 50, 25, 15).Data(), 76,
                             &result),
               76u);
-    EXPECT_EQ(
-        BytesPoppedBy(exchange, ExchangeArguments(nullptr, block.Values, 4).Data(), 48, &result),
-        48u);
-    EXPECT_EQ(result, 0u);
-    EXPECT_EQ(BytesPoppedBy(exchange, ExchangeArguments(nullptr, nullptr, 4).Data(), 48, &result),
+    EXPECT_EQ(BytesPoppedBy(exchange,
+                            ExchangeArguments(nullptr, block.Values, ExchangeBlockSize).Data(), 48,
+                            &result),
+              48u);
+    EXPECT_EQ(result, static_cast<std::uint32_t>(erNothing));
+    EXPECT_EQ(BytesPoppedBy(exchange, ExchangeArguments(nullptr, nullptr, ExchangeBlockSize).Data(),
+                            48, &result),
               48u);
     EXPECT_EQ(BytesPoppedBy(remove, DeleteArguments(nullptr).Data(), 4, &result), 4u);
 
@@ -296,14 +298,15 @@ TEST_F(DllCallingInterface, EveryEntryPointRemovesExactlyItsArgumentsOnEveryPath
     EXPECT_EQ(
         BytesPoppedBy(create, CreateArguments(chart, "EURUSD", 1, 2, 3, 4).Data(), 76, &result),
         76u);
-    EXPECT_EQ(
-        BytesPoppedBy(exchange, ExchangeArguments(chart, block.Values, 4).Data(), 48, &result),
-        48u);
-    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(BytesPoppedBy(exchange,
+                            ExchangeArguments(chart, block.Values, ExchangeBlockSize).Data(), 48,
+                            &result),
+              48u);
+    EXPECT_EQ(result, static_cast<std::uint32_t>(erNothing));
     EXPECT_EQ(
         BytesPoppedBy(exchange, ExchangeArguments(chart, block.Values, 3).Data(), 48, &result),
         48u);
-    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(result, static_cast<std::uint32_t>(erNothing));
     EXPECT_EQ(BytesPoppedBy(remove, DeleteArguments(chart).Data(), 4, &result), 4u);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s));
 }
@@ -323,14 +326,16 @@ TEST_F(DllCallingInterface, EachArgumentIsReadFromItsOffset) {
 
     // The block at offset 36, its size at 40, the chart at 44; the result in EAX.
     TBlock block;
-    BytesPoppedBy(exchange, ExchangeArguments(chart, block.Values, 4).Data(), 48, &result);
-    EXPECT_EQ(result, 0u);
+    BytesPoppedBy(exchange, ExchangeArguments(chart, block.Values, ExchangeBlockSize).Data(), 48,
+                  &result);
+    EXPECT_EQ(result, static_cast<std::uint32_t>(erNothing));
     ExpectBlock(block.Values, 0.25, 12.5, 30, 7);
     EXPECT_EQ(block.Values[4], Untouched) << "the library wrote past the four slots";
 
     ClickAndFlush(panel, TSide::Sell);
     TBlock second;
-    BytesPoppedBy(exchange, ExchangeArguments(chart, second.Values, 4).Data(), 48, &result);
+    BytesPoppedBy(exchange, ExchangeArguments(chart, second.Values, ExchangeBlockSize).Data(), 48,
+                  &result);
     EXPECT_EQ(result, static_cast<std::uint32_t>(erSell)) << "the result is returned in EAX";
 
     // The chart at offset 0 of TerminalDelete.
@@ -351,7 +356,9 @@ TEST(DllLifetime, ALibraryReleasedBeforeAnyPanelLeavesTheProcess) {
         // Calls that record no chart: no window, and an exchange and delete without a panel.
         library.TerminalCreate(1.1, 1.0, 1e-5, 1e-4, 0.1, 50, 25, 15, 5, nullptr, "EURUSD");
         TBlock block;
-        EXPECT_EQ(library.TerminalProcessMsg(1.1, 1.0, 1e-5, 1e-4, 5, block.Values, 4, chart), 0);
+        EXPECT_EQ(library.TerminalProcessMsg(1.1, 1.0, 1e-5, 1e-4, 5, block.Values,
+                                             ExchangeBlockSize, chart),
+                  0);
         EXPECT_TRUE(block.IsUntouched());
         library.TerminalDelete(chart);
         ASSERT_NE(GetModuleHandleW(L"Pellith.dll"), nullptr);

@@ -95,7 +95,7 @@ TEST_F(DllStress, ExpertsUserClicksAndArrowPressesOnFourChartsStayConsistent) {
                     else if (result != erNothing)
                         ++badResults;
                     // Each field is at its start value or one press above it.
-                    for (int slot = 0; slot < 4; ++slot)
+                    for (int slot = 0; slot < ExchangeBlockSize; ++slot)
                         if (block.Values[slot] != state.Low[slot] &&
                             block.Values[slot] != state.High[slot] && badValues++ < 5)
                             std::printf("chart %d slot %d: %.17g, not %.17g or %.17g\n", i, slot,
@@ -169,7 +169,7 @@ TEST_F(DllStress, ExpertsUserClicksAndArrowPressesOnFourChartsStayConsistent) {
 
     EXPECT_TRUE(drained) << "clicks were lost";
     EXPECT_EQ(stalls, 0) << "a panel thread did not take its input within 10 s";
-    EXPECT_EQ(badResults.load(), 0) << "results outside {0, 1, 2}";
+    EXPECT_EQ(badResults.load(), 0) << "results that are no TExchangeResult";
     EXPECT_EQ(badValues.load(), 0) << "block values no field showed";
     int clicks = 0;
     for (int i = 0; i < Charts; ++i) {

@@ -1,0 +1,92 @@
+#include "terminal/tests/ProcessCounts.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "terminal/ChartHost.h"
+
+int ThreadCount() {
+    TKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot || snapshot.Get() == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
+         more = Thread32Next(snapshot.Get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    return count;
+}
+
+int ThreadsStartedIn(HMODULE AModule) {
+    using TQueryThread = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<TQueryThread>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+    constexpr int ThreadQuerySetWin32StartAddress = 9;
+    MODULEINFO image{};
+    if (!query || !GetModuleInformation(GetCurrentProcess(), AModule, &image, sizeof image))
+        return -1;
+    const auto begin = reinterpret_cast<uintptr_t>(image.lpBaseOfDll);
+    const uintptr_t end = begin + image.SizeOfImage;
+    TKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
+         more = Thread32Next(snapshot.Get(), &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId())
+            continue;
+        TKernelHandle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
+        void* start = nullptr;
+        if (thread && query(thread.Get(), ThreadQuerySetWin32StartAddress, &start, sizeof start,
+                            nullptr) == 0) {
+            const auto address = reinterpret_cast<uintptr_t>(start);
+            count += address >= begin && address < end;
+        }
+    }
+    return count;
+}
+
+int WaitForThreadsStartedIn(HMODULE AModule, int AExpected, std::chrono::milliseconds ADeadline) {
+    int count = ThreadsStartedIn(AModule);
+    WaitUntil([&] { return (count = ThreadsStartedIn(AModule)) <= AExpected; }, ADeadline);
+    return count;
+}
+
+DWORD HandleCount() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+int WaitForThreadCount(int AExpected, std::chrono::milliseconds ADeadline) {
+    int count = ThreadCount();
+    WaitUntil([&] { return (count = ThreadCount()) <= AExpected; }, ADeadline);
+    return count;
+}
+
+int GdiObjectCount() {
+    int count = 0;
+    for (UINT index = 1; index < 0x10000; ++index)
+        count += GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(index))) != 0;
+    return count;
+}
+
+size_t HeapBytesInUse() {
+    HANDLE heaps[256];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(256, heaps), 256);
+    size_t bytes = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                bytes += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return bytes;
+}
