@@ -43,7 +43,7 @@ struct TChildWindow {
 // a panel thread builds a panel: the thread creates the windows, marks the chart with a property
 // of its own and pumps messages until the object goes, which destroys the windows.
 class TPlainPanel {
-  public:
+public:
     TPlainPanel(HWND AChart, const std::vector<TChildWindow>& AChildren)
         : FChart(AChart), FChildren(AChildren), FThread([this] { Run(); }) {}
     ~TPlainPanel() {
@@ -62,7 +62,7 @@ class TPlainPanel {
     // Borrowed: the window belongs to the object's thread.
     HWND Window() const { return static_cast<HWND>(GetPropA(FChart, PlainProperty)); }
 
-  private:
+private:
     void Run() {
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE); // the thread's queue, for the end

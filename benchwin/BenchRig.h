@@ -55,7 +55,7 @@ struct TChartPanel {
 };
 
 class TRig {
-  public:
+public:
     explicit TRig(const std::wstring& ADll) : FHost(TerminalOptions()), FLibrary(ADll) {}
 
     const TPellithLibrary& Library() const { return FLibrary; }
@@ -84,7 +84,7 @@ class TRig {
     // Creates a panel on the chart and waits until the chart is marked.
     TChartPanel Attach(HWND AChart) const;
 
-  private:
+private:
     static TTerminalOptions TerminalOptions() {
         TTerminalOptions options;
         options.ClientWidth = 1260;

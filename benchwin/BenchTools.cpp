@@ -54,7 +54,9 @@ TTimings Summarise(std::vector<double> ASamples) {
     return result;
 }
 
-double MedianOf(std::vector<double> AValues) { return Summarise(std::move(AValues)).Median; }
+double MedianOf(std::vector<double> AValues) {
+    return Summarise(std::move(AValues)).Median;
+}
 
 // ---- paints of one window -----------------------------------------------------------------------
 
@@ -125,9 +127,13 @@ TPaintWatch::~TPaintWatch() {
     WatchedWindow.store(nullptr);
 }
 
-long TPaintWatch::Paints() const { return PaintsSeen.load(); }
+long TPaintWatch::Paints() const {
+    return PaintsSeen.load();
+}
 
-long long TPaintWatch::PaintedPixels() const { return PixelsSeen.load(); }
+long long TPaintWatch::PaintedPixels() const {
+    return PixelsSeen.load();
+}
 
 void TPaintWatch::Reset() {
     PaintsSeen.store(0);
@@ -146,7 +152,7 @@ double TThreadClock::Seconds() const {
     const auto ticks = [](const FILETIME& ATime) {
         return (static_cast<unsigned long long>(ATime.dwHighDateTime) << 32) | ATime.dwLowDateTime;
     };
-    return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;  // 100 ns units
+    return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
 }
 
 // ---- waiting ------------------------------------------------------------------------------------

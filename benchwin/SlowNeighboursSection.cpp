@@ -28,7 +28,7 @@ HINSTANCE WINAPI SlowShell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
 // Exchanges on one chart back to back while ADuring holds, from a thread of its own; the times
 // of those exchanges, in microseconds.
 class TWatchedExpert {
-  public:
+public:
     TWatchedExpert(const TRig& ARig, const TChartPanel& AChart, std::function<bool()> ADuring)
         : FThread([&ARig, AChart, ADuring, this] {
               long step = 0;
@@ -47,7 +47,7 @@ class TWatchedExpert {
         return FSamples;
     }
 
-  private:
+private:
     std::atomic<bool> FStop{false};
     std::vector<double> FSamples;
     std::thread FThread;

@@ -21,7 +21,9 @@ TCriticalSection LayoutLock;
 
 // ---- TEditXT -----------------------------------------------------------------------------
 
-TEditXT::TEditXT(TWinControl& AOwner) : TEdit(AOwner) { ApplyStandardFont(Font()); }
+TEditXT::TEditXT(TWinControl& AOwner) : TEdit(AOwner) {
+    ApplyStandardFont(Font());
+}
 
 void TEditXT::Setup(int ADigits, double AValue) {
     FDigits = ADigits;
@@ -48,7 +50,9 @@ double TEditXT::GetValue() const {
     });
 }
 
-void TEditXT::SetValue(double AValue) { SetText(FormatFixed(AValue, FDigits)); }
+void TEditXT::SetValue(double AValue) {
+    SetText(FormatFixed(AValue, FDigits));
+}
 
 void TEditXT::UpDownClick(TUDBtnType AButton) {
     SetValue(WithText([&](std::wstring_view AText) {
@@ -80,7 +84,9 @@ void TLabelXT::SetClicked(bool AClicked) {
         Invalidate();
 }
 
-void TLabelXT::LabelClick() { SetClicked(true); }
+void TLabelXT::LabelClick() {
+    SetClicked(true);
+}
 
 bool TLabelXT::ConsumeClick() {
     POINT cursor{};
@@ -94,7 +100,7 @@ bool TLabelXT::ConsumeClick() {
 bool TLabelXT::ConsumeClick(POINT ACursorInParent) {
     const bool clicked = FLatch.Take();
     if (clicked)
-        Invalidate();  // back to the main colour
+        Invalidate(); // back to the main colour
     ApplyHoverRule(ACursorInParent.x - Left(), ACursorInParent.y - Top());
     return clicked;
 }
@@ -108,7 +114,9 @@ void TLabelXT::MakeLink(const std::wstring& ACaption, const std::wstring& AHint)
     SetShowHint(IsNotBlank(AHint));
 }
 
-void TLabelXT::LabelMouseMove(int X, int Y) { ApplyHoverRule(X, Y); }
+void TLabelXT::LabelMouseMove(int X, int Y) {
+    ApplyHoverRule(X, Y);
+}
 
 void TLabelXT::ApplyHoverRule(int X, int Y) {
     const bool inside = InHoverZone(X, Y, Width(), Height());
@@ -116,7 +124,9 @@ void TLabelXT::ApplyHoverRule(int X, int Y) {
         Invalidate();
 }
 
-TColor TLabelXT::TextColor() const { return FLatch.IsSet() ? clClicked : Font().Color(); }
+TColor TLabelXT::TextColor() const {
+    return FLatch.IsSet() ? clClicked : Font().Color();
+}
 
 TFontStyles TLabelXT::TextStyle() const {
     const TFontStyles style = Font().Style() & ~TFontStyles(fsUnderline);
@@ -125,7 +135,9 @@ TFontStyles TLabelXT::TextStyle() const {
 
 // ---- TBitmapXT ---------------------------------------------------------------------------
 
-TBitmapXT::TBitmapXT() { SetIgnorePalette(true); }
+TBitmapXT::TBitmapXT() {
+    SetIgnorePalette(true);
+}
 
 void TBitmapXT::Draw(HDC ADestination, const RECT& ARect) {
     if (Empty())
@@ -152,9 +164,13 @@ void ShellOpenWebLink(HWND AOwner, const wchar_t* ALink) {
 
 TOpenWebLink OpenWebLink = ShellOpenWebLink;
 
-std::wstring PoweredByCaption() { return std::wstring(L"Powered by ") + PELLITH_SITE; }
+std::wstring PoweredByCaption() {
+    return std::wstring(L"Powered by ") + PELLITH_SITE;
+}
 
-std::wstring PoweredByLink() { return std::wstring(L"http://") + PELLITH_SITE + L"/?adid=plt09"; }
+std::wstring PoweredByLink() {
+    return std::wstring(L"http://") + PELLITH_SITE + L"/?adid=plt09";
+}
 
 TPanelXT::TPanelXT() : FMsg(RegisterWindowMessageA(ChartNames::TerminalMessage)) {}
 
@@ -250,7 +266,7 @@ POINT TPanelXT::CursorInClient() const {
     POINT origin{0, 0};
     HWND window = Handle();
     if (!window || !GetCursorPos(&cursor) || !ClientToScreen(window, &origin))
-        return POINT{-0x8000, -0x8000};  // nowhere near a label
+        return POINT{-0x8000, -0x8000}; // nowhere near a label
     return POINT{cursor.x - origin.x, cursor.y - origin.y};
 }
 
@@ -266,7 +282,7 @@ TExchangeResult TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMe
 TPanelXT::TExchange TPanelXT::TakeExchange(const TTerminalData* AData) {
     TExchange exchange;
     if (!lblLeft)
-        return exchange;  // not laid out: nothing to exchange
+        return exchange; // not laid out: nothing to exchange
     // The cursor is read once for the three labels: each read costs a round trip to the system.
     const POINT cursor = CursorInClient();
     if (lblLeft->ConsumeClick(cursor))
@@ -294,4 +310,6 @@ void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {
         FMsg = 0;
 }
 
-void TPanelXT::WMDestroy() { PostMessageA(nullptr, WM_QUIT, 0, 0); }
+void TPanelXT::WMDestroy() {
+    PostMessageA(nullptr, WM_QUIT, 0, 0);
+}

@@ -113,9 +113,9 @@ public:
     // so that the caller can hand it over once it holds no lock.
     struct TExchange {
         TExchangeResult Result = erNothing;
-        bool OpenLink = false;  // the powered-by link was clicked
+        bool OpenLink = false; // the powered-by link was clicked
         bool HasValues = false;
-        double Values[ExchangeBlockSize] = {};  // indexed by TExchangeSlot
+        double Values[ExchangeBlockSize] = {}; // indexed by TExchangeSlot
     };
     // Takes the clicks, sets the captions and reads the fields. Any thread.
     TExchange TakeExchange(const TTerminalData* AData);

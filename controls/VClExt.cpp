@@ -2,7 +2,9 @@
 
 #include "platform/Controls.h"
 
-int BottomOf(const TControl& control) { return control.Top() + control.Height(); }
+int BottomOf(const TControl& control) {
+    return control.Top() + control.Height();
+}
 
 void SetBold(TFont& font, bool bold) {
     font.SetStyle(bold ? (font.Style() | fsBold) : (font.Style() & ~TFontStyles(fsBold)));

@@ -171,10 +171,9 @@ void TDemoExpert::Run() {
         FLog.Write(FSpec.Name, "critical-error " + FExpert->CriticalError());
 }
 
-void TDemoExpert::TerminalCreate(double AAsk, double ABid, double APoint, double APip,
-                                 double ALots, double AStopLoss, double ATakeProfit,
-                                 double ATrailing, int ADigits, int AChart,
-                                 mql4::TMqlArray<mql4::uchar>& ASymbol) {
+void TDemoExpert::TerminalCreate(double AAsk, double ABid, double APoint, double APip, double ALots,
+                                 double AStopLoss, double ATakeProfit, double ATrailing,
+                                 int ADigits, int AChart, mql4::TMqlArray<mql4::uchar>& ASymbol) {
     const char* symbol = reinterpret_cast<const char*>(ASymbol.Data());
     FLibrary.TerminalCreate(AAsk, ABid, APoint, APip, ALots, AStopLoss, ATakeProfit, ATrailing,
                             ADigits, WindowOf(AChart), symbol);
@@ -241,26 +240,26 @@ void TDemoExpert::WatchOrders() {
         const std::string ticket = "order ticket=" + std::to_string(order.Ticket);
         if (known == FKnown.end()) {
             ++FStats.Orders;
-            FLog.Write(FSpec.Name,
-                       ticket + " open side=" + SideName(order.Type) + " lots=" +
-                           Fixed(order.Lots, 2) + " price=" + Fixed(order.OpenPrice, FSpec.Digits) +
-                           " sl=" + Fixed(order.StopLoss, FSpec.Digits) +
-                           " tp=" + Fixed(order.TakeProfit, FSpec.Digits) +
-                           " ts=" + Shortest(FBlock[esTrailingStop]) + " sl_pips=" +
-                           (order.StopLoss ? PipsBetween(order.OpenPrice, order.StopLoss, FSpec.Pip)
-                                           : "0") +
-                           " tp_pips=" +
-                           (order.TakeProfit
-                                ? PipsBetween(order.OpenPrice, order.TakeProfit, FSpec.Pip)
-                                : "0"));
+            FLog.Write(
+                FSpec.Name,
+                ticket + " open side=" + SideName(order.Type) + " lots=" + Fixed(order.Lots, 2) +
+                    " price=" + Fixed(order.OpenPrice, FSpec.Digits) +
+                    " sl=" + Fixed(order.StopLoss, FSpec.Digits) +
+                    " tp=" + Fixed(order.TakeProfit, FSpec.Digits) +
+                    " ts=" + Shortest(FBlock[esTrailingStop]) + " sl_pips=" +
+                    (order.StopLoss ? PipsBetween(order.OpenPrice, order.StopLoss, FSpec.Pip)
+                                    : "0") +
+                    " tp_pips=" +
+                    (order.TakeProfit ? PipsBetween(order.OpenPrice, order.TakeProfit, FSpec.Pip)
+                                      : "0"));
         } else if (order.StopLoss != known->second.StopLoss && !order.Closed()) {
             FLog.Write(FSpec.Name, ticket + " trail sl=" + Fixed(order.StopLoss, FSpec.Digits) +
                                        " from=" + Fixed(known->second.StopLoss, FSpec.Digits));
         }
         if (order.Closed() && (known == FKnown.end() || !known->second.Closed())) {
             ++FStats.Closed;
-            FLog.Write(FSpec.Name, ticket + " close price=" +
-                                       Fixed(order.ClosePrice, FSpec.Digits) +
+            FLog.Write(FSpec.Name, ticket +
+                                       " close price=" + Fixed(order.ClosePrice, FSpec.Digits) +
                                        " reason=" + order.CloseReason +
                                        " profit=" + SignedFixed(order.Profit, 2));
         }
@@ -348,8 +347,8 @@ void TDemoExpert::Draw(const TQuote& AQuote) {
     if (!FLastAlert.empty()) {
         // The alert window of the terminal, in one line: without the expert's name and symbol.
         const std::string prefix = "Pellith " + FSpec.Name + ": ";
-        std::string text = FLastAlert.rfind(prefix, 0) == 0 ? FLastAlert.substr(prefix.size())
-                                                            : FLastAlert;
+        std::string text =
+            FLastAlert.rfind(prefix, 0) == 0 ? FLastAlert.substr(prefix.size()) : FLastAlert;
         // Two lines when it would not fit the chart's width.
         const std::size_t width = 52;
         const std::size_t cut = text.size() > width ? text.rfind(' ', width) : std::string::npos;

@@ -39,10 +39,9 @@ TSymbolRules DemoTradeRules(const TSymbolSpec& ASpec);
 mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec);
 
 class TDemoExpert : private mql4::TPellithPanelImports, private mql4::TMqlHost {
-  public:
-    TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost,
-                HWND AChart, TDemoLog& ALog, TDemoStats& AStats, TTradeServer& AServer,
-                std::uint32_t ASeed);
+public:
+    TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost, HWND AChart,
+                TDemoLog& ALog, TDemoStats& AStats, TTradeServer& AServer, std::uint32_t ASeed);
     // Stops the expert if it still runs.
     ~TDemoExpert();
 
@@ -60,7 +59,7 @@ class TDemoExpert : private mql4::TPellithPanelImports, private mql4::TMqlHost {
     double RealisedProfit() const;
     double OpenProfit() const;
 
-  private:
+private:
     // The #import block, served by the real library; each call also goes to the log.
     void TerminalCreate(double AAsk, double ABid, double APoint, double APip, double ALots,
                         double AStopLoss, double ATakeProfit, double ATrailing, int ADigits,

@@ -17,14 +17,14 @@ std::string SignedFixed(double AValue, int ADecimals); // "+1.50", "-0.20"
 std::string Shortest(double AValue); // the shortest text that reads back as the same double
 
 class TDemoLog {
-  public:
+public:
     // Creates or truncates the file; throws std::runtime_error when it cannot be opened.
     explicit TDemoLog(const std::filesystem::path& APath);
 
     // Appends "<seconds> <source> <text>" and flushes, so a crash loses nothing; any thread.
     void Write(std::string_view ASource, std::string_view AText);
 
-  private:
+private:
     std::mutex FLock; // guards FFile
     std::ofstream FFile;
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
@@ -33,11 +33,11 @@ class TDemoLog {
 // Which exchanges go into the log: every one that reports a click, every one whose four values
 // differ from the previous exchange's, the first, and every Nth tick.
 class TExchangeLogPolicy {
-  public:
+public:
     explicit TExchangeLogPolicy(int AEvery = 10) : FEvery(AEvery) {}
     bool ShouldLog(long ATick, int AResult, const std::array<double, 4>& AValues);
 
-  private:
+private:
     int FEvery;
     std::optional<std::array<double, 4>> FPrevious;
 };

@@ -31,13 +31,13 @@ struct TQuote {
 double RoundToDigits(double APrice, int ADigits);
 
 class TRandomWalk {
-  public:
+public:
     TRandomWalk(const TSymbolSpec& ASpec, std::uint32_t ASeed);
     const TQuote& Current() const { return FQuote; }
     // Moves the bid by a normally distributed number of points and draws a new spread.
     const TQuote& Next();
 
-  private:
+private:
     TSymbolSpec FSpec;
     std::mt19937 FRandom;
     TQuote FQuote;

@@ -50,8 +50,7 @@ std::optional<TDemoOptions> ParseOptions(const TCommandLine& ACommandLine, std::
         AError.clear();
         return std::nullopt;
     }
-    const auto unknown =
-        ACommandLine.Unknown({"seconds", "dll", "out", "seed", "interactive"});
+    const auto unknown = ACommandLine.Unknown({"seconds", "dll", "out", "seed", "interactive"});
     if (!unknown.empty()) {
         AError = "unknown option " + unknown.front();
         return std::nullopt;
@@ -144,10 +143,10 @@ void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TD
             return;
         const std::string symbol = DemoSymbols()[step.Chart].Name;
         if (step.Kind == TUserStep::skRequotes) {
-            AServer.InjectSendFaults(std::vector<TFault>(static_cast<std::size_t>(step.Presses),
-                                                         TFault{teRequote}));
-            ALog.Write("broker", "requotes symbol=" + symbol +
-                                     " times=" + std::to_string(step.Presses));
+            AServer.InjectSendFaults(
+                std::vector<TFault>(static_cast<std::size_t>(step.Presses), TFault{teRequote}));
+            ALog.Write("broker",
+                       "requotes symbol=" + symbol + " times=" + std::to_string(step.Presses));
             continue;
         }
         std::optional<TPanelWindows> panel;
@@ -286,8 +285,8 @@ int RunDemo(const TDemoOptions& AOptions) {
                                            Gap + static_cast<int>(i) * (outerWidth + Gap), Gap,
                                            ChartWidth, ChartHeight}));
         experts.push_back(
-            std::make_unique<TDemoExpert>(symbols[i], *library, host, charts[i], log, stats,
-                                          server, AOptions.Seed + static_cast<std::uint32_t>(i)));
+            std::make_unique<TDemoExpert>(symbols[i], *library, host, charts[i], log, stats, server,
+                                          AOptions.Seed + static_cast<std::uint32_t>(i)));
     }
     for (auto& expert : experts)
         expert->Start();
@@ -335,8 +334,10 @@ int RunDemo(const TDemoOptions& AOptions) {
         const bool gone = WaitUntil([&] { return !IsWindow(panels[i]); }, 5s);
         log.Write(symbols[i].Name,
                   std::string("after-delete panel=") + (gone ? "closed" : "open") +
-                      " XT_Container=" + (GetPropA(charts[i], ChartNames::ContainerProperty) ? "set" : "removed") +
-                      " XT_Attached=" + (GetPropA(charts[i], ChartNames::AttachedProperty) ? "set" : "removed"));
+                      " XT_Container=" +
+                      (GetPropA(charts[i], ChartNames::ContainerProperty) ? "set" : "removed") +
+                      " XT_Attached=" +
+                      (GetPropA(charts[i], ChartNames::AttachedProperty) ? "set" : "removed"));
     }
 
     double realised = 0;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class TFuzzInput {
-  public:
+public:
     TFuzzInput(const std::uint8_t* data, std::size_t size) : FData(data), FSize(size) {}
 
     // Past the end the input reads as zeros, so that every input means something.
@@ -21,7 +21,7 @@ class TFuzzInput {
     const std::uint8_t* Rest() const { return FData + (FPos < FSize ? FPos : FSize); }
     std::size_t RestSize() const { return FPos < FSize ? FSize - FPos : 0; }
 
-  private:
+private:
     const std::uint8_t* FData;
     std::size_t FSize;
     std::size_t FPos = 0;

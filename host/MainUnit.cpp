@@ -68,9 +68,9 @@ public:
     }
 
 private:
-    std::atomic<DWORD> FOwner{0};  // the owning thread's identifier; 0 when free
+    std::atomic<DWORD> FOwner{0}; // the owning thread's identifier; 0 when free
     std::atomic<long> FWaiters{0};
-    HANDLE FWake = nullptr;  // auto-reset: one waiter tries again after each leave
+    HANDLE FWake = nullptr; // auto-reset: one waiter tries again after each leave
 };
 
 // TerminalLock guards bookkeeping only; no thread holds it across a call that waits for another
@@ -93,9 +93,9 @@ public:
 class TFloatingPointGuard {
 public:
     TFloatingPointGuard() {
-        const unsigned short x87Default = 0x027F;  // all masked, 53-bit precision, to nearest
-        const unsigned int sseDefault = 0x1F80;    // all masked, to nearest, no flush to zero
-        __asm__ __volatile__("fnstenv %0" : "=m"(FX87));  // also masks the x87 exceptions
+        const unsigned short x87Default = 0x027F;        // all masked, 53-bit precision, to nearest
+        const unsigned int sseDefault = 0x1F80;          // all masked, to nearest, no flush to zero
+        __asm__ __volatile__("fnstenv %0" : "=m"(FX87)); // also masks the x87 exceptions
         __asm__ __volatile__("fldcw %0" : : "m"(x87Default));
         __asm__ __volatile__("stmxcsr %0" : "=m"(FMxcsr));
         __asm__ __volatile__("ldmxcsr %0" : : "m"(sseDefault));
@@ -119,12 +119,12 @@ struct TChartRecord {
     template <class... TArgs> explicit TChartRecord(TArgs&&... AArgs) : Data(AArgs...) {}
 
     const TTerminalData Data;
-    TChartRecord* ListNext = nullptr;    // TerminalList; set before the record is published
-    TChartRecord* ActiveNext = nullptr;  // ActiveRecords; under TerminalLock
+    TChartRecord* ListNext = nullptr;   // TerminalList; set before the record is published
+    TChartRecord* ActiveNext = nullptr; // ActiveRecords; under TerminalLock
     enum class TState : unsigned char { Pending, Attached, Ended };
-    TState State = TState::Pending;  // under TerminalLock
-    HWND PanelWindow = nullptr;      // under TerminalLock; set with Attached
-    TPanelXT* Panel = nullptr;       // set with Attached; freed by the last of its users
+    TState State = TState::Pending; // under TerminalLock
+    HWND PanelWindow = nullptr;     // under TerminalLock; set with Attached
+    TPanelXT* Panel = nullptr;      // set with Attached; freed by the last of its users
     // Exchanges using Panel now, plus Closing once its thread is done with it. Whoever takes it
     // to exactly Closing frees the panel: its thread, or the last exchange that used it.
     std::atomic<long> Users{0};
@@ -133,13 +133,15 @@ struct TChartRecord {
 
 // The process-wide objects. Plain pointers: they are made at process attach and freed only when
 // the library is released without ever having been pinned, never by the C runtime at exit.
-TChartRecord* TerminalList = nullptr;   // every record, newest first; under TerminalLock
-TChartRecord* ActiveRecords = nullptr;  // pending or attached, newest first; under TerminalLock
-bool ShuttingDown = false;              // under TerminalLock
-TBitmapXT* PanelBitmap = nullptr;  // replaced once, before the first panel thread starts
+TChartRecord* TerminalList = nullptr;  // every record, newest first; under TerminalLock
+TChartRecord* ActiveRecords = nullptr; // pending or attached, newest first; under TerminalLock
+bool ShuttingDown = false;             // under TerminalLock
+TBitmapXT* PanelBitmap = nullptr;      // replaced once, before the first panel thread starts
 std::atomic<bool> ResourcesLoaded{false};
 
-HANDLE ModuleMark() { return reinterpret_cast<HANDLE>(ThisModule()); }
+HANDLE ModuleMark() {
+    return reinterpret_cast<HANDLE>(ThisModule());
+}
 
 // Keeps this module loaded for the rest of the process, so that running panel threads and
 // window procedures never lose their code. Unlike loading the module again by its path, this
@@ -188,7 +190,7 @@ void DoneTheUnit() {
 void Unlink(TChartRecord* ARecord) {
     for (TChartRecord** link = &ActiveRecords; *link; link = &(*link)->ActiveNext)
         if (*link == ARecord) {
-            *link = ARecord->ActiveNext;  // one store: a killed owner leaves the list whole
+            *link = ARecord->ActiveNext; // one store: a killed owner leaves the list whole
             return;
         }
 }
@@ -283,7 +285,7 @@ std::unique_ptr<TPanelXT> BuildPanel(TChartRecord& ARecord) {
     {
         TTerminalLockGuard lock;
         if (ARecord.State != TChartRecord::TState::Pending)
-            return nullptr;  // cancelled by TerminalDelete
+            return nullptr; // cancelled by TerminalDelete
     }
     if (!IsWindow(chart))
         return nullptr;
@@ -351,7 +353,7 @@ DWORD WINAPI PanelThreadProc(LPVOID AParameter) {
     } catch (...) {
     }
     ReleasePanel(*record, TChartRecord::Closing);
-    panel.release();  // the record frees it now or at the end of the last exchange
+    panel.release(); // the record frees it now or at the end of the last exchange
     return 0;
 }
 
@@ -371,8 +373,8 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
             return;
         LoadResourcesOnce();
         // The symbol is read here, before the lock: a fault on the host's memory holds nothing.
-        auto record = std::make_unique<TChartRecord>(AWindow, lpSym, Ask, Bid, Point, MyPoint,
-                                                     Lots, StopLossPips, TakeProfitPips,
+        auto record = std::make_unique<TChartRecord>(AWindow, lpSym, Ask, Bid, Point, MyPoint, Lots,
+                                                     StopLossPips, TakeProfitPips,
                                                      TrailStopStartPips, ADigits);
         TChartRecord* started = nullptr;
         {
@@ -386,11 +388,11 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
             started->ListNext = TerminalList;
             TerminalList = started;
             started->ActiveNext = ActiveRecords;
-            ActiveRecords = started;  // from here the chart is pending
+            ActiveRecords = started; // from here the chart is pending
         }
         HANDLE thread = CreateThread(nullptr, 0, PanelThreadProc, started, 0, nullptr);
         if (thread)
-            CloseHandle(thread);  // the thread is detached: nothing waits for it
+            CloseHandle(thread); // the thread is detached: nothing waits for it
         else
             EndRecord(*started);
     } catch (...) {
@@ -447,7 +449,7 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
         TTerminalLockGuard lock;
         if (TChartRecord* pending = PendingRecord(AWindow)) {
             Unlink(pending);
-            pending->State = TChartRecord::TState::Ended;  // cancels its build
+            pending->State = TChartRecord::TState::Ended; // cancels its build
         }
         if (GetPropA(AWindow, AttachedProperty) != ModuleMark())
             return;
@@ -455,8 +457,8 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
         const bool live = marked && IsWindow(marked);
         if (live && marked != found) {
             if (found)
-                return;  // a newer panel took the chart since we looked: it stays
-            ShowWindowAsync(marked, SW_HIDE);  // attached since we looked
+                return; // a newer panel took the chart since we looked: it stays
+            ShowWindowAsync(marked, SW_HIDE); // attached since we looked
         }
         if (live) {
             PostMessageA(marked, WM_CLOSE, 0, 0);

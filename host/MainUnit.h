@@ -5,9 +5,8 @@
 
 extern "C" {
 void __stdcall TerminalCreate(double Ask, double Bid, double Point, double MyPoint, double Lots,
-                              double StopLossPips, double TakeProfitPips,
-                              double TrailStopStartPips, int ADigits, HWND AWindow,
-                              const char* lpSym);
+                              double StopLossPips, double TakeProfitPips, double TrailStopStartPips,
+                              int ADigits, HWND AWindow, const char* lpSym);
 int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point, double MyPoint, int ADigits,
                                  double* AMemory, int AMemorySize, HWND AWindow);
 void __stdcall TerminalDelete(HWND AWindow);

@@ -208,7 +208,7 @@ LRESULT TPanel::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
         WMPaint();
         return 0;
     case WM_ERASEBKGND:
-        return 1;  // WM_PAINT paints every pixel
+        return 1; // WM_PAINT paints every pixel
     case WM_TIMER:
         WMTimer(AWParam);
         return 0;
@@ -381,10 +381,10 @@ void TPanel::HintChanged(TControl& AControl) {
         // A popup's owner is always a top-level window, so the system makes the chart's
         // top-level ancestor its owner, not the panel: the panel destroys it itself, with its
         // own window (WM_DESTROY), or its fonts and memory stay behind for every panel life.
-        FHintWindow = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                      WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
-                                      ThisModule(), nullptr);
+        FHintWindow =
+            CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                            WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, ThisModule(), nullptr);
         if (!FHintWindow)
             return;
         SendMessageW(FHintWindow, TTM_SETDELAYTIME, TTDT_INITIAL, MAKELPARAM(500, 0));
@@ -404,8 +404,7 @@ void TPanel::HintChanged(TControl& AControl) {
 
 bool IsPanelWindow(HWND AWindow) {
     wchar_t name[std::size(PanelClassName) + 1] = {};
-    return GetClassNameW(AWindow, name, int(std::size(name))) &&
-           wcscmp(name, PanelClassName) == 0;
+    return GetClassNameW(AWindow, name, int(std::size(name))) && wcscmp(name, PanelClassName) == 0;
 }
 
 // ---- TEdit -------------------------------------------------------------------------------
@@ -413,13 +412,14 @@ bool IsPanelWindow(HWND AWindow) {
 TEdit::TEdit(TWinControl& AOwner) : TWinControl(&AOwner) {
     FWidth = 121;
     FHeight = 21;
-    HWND window = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, 0,
-                                  0, FWidth, FHeight, AOwner.Handle(), nullptr, ThisModule(), nullptr);
+    HWND window =
+        CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, 0, 0, FWidth,
+                        FHeight, AOwner.Handle(), nullptr, ThisModule(), nullptr);
     if (!window)
         throw std::runtime_error("a text field could not be created");
     AttachStockWindow(window);
-    SendMessageW(window, EM_SETLIMITTEXT, 0, 0);  // no limit on what may be typed
+    SendMessageW(window, EM_SETLIMITTEXT, 0, 0); // no limit on what may be typed
     FFont.OnChange = [this] { FontChanged(); };
     FontChanged();
 }
@@ -552,7 +552,7 @@ void TLabel::AdjustSize() {
         return;
     std::wstring text = Caption();
     if (text.empty())
-        text = L" ";  // an empty label keeps the height of a line
+        text = L" "; // an empty label keeps the height of a line
     TClientDC screen(nullptr);
     TSelectObject select(screen.Get(), FFont.HandleFor(TextStyle()));
     RECT extent{0, 0, 0, 0};
@@ -570,7 +570,7 @@ void TLabel::Paint(HDC ADC, const RECT& ABox) {
     SetBkMode(ADC, TRANSPARENT);
     SetTextColor(ADC, ColorToRGB(TextColor()));
     UINT format = DT_SINGLELINE | DT_NOPREFIX | DT_TOP;
-    format |= FAlignment == TAlignment::taCenter        ? DT_CENTER
+    format |= FAlignment == TAlignment::taCenter         ? DT_CENTER
               : FAlignment == TAlignment::taRightJustify ? DT_RIGHT
                                                          : DT_LEFT;
     RECT box = ABox;
@@ -604,8 +604,8 @@ TBevel::TBevel(TWinControl& AOwner) : TGraphicControl(&AOwner) {
 void TBevel::Paint(HDC ADC, const RECT& ABox) {
     const COLORREF shadow = ColorToRGB(clBtnShadow), highlight = ColorToRGB(clBtnHighlight);
     const int r = ABox.right - 1, b = ABox.bottom - 1;
-    FillPixels(ADC, ABox.left, ABox.top + 1, ABox.left + 1, b + 1, shadow);  // left, below the top
-    FillPixels(ADC, ABox.left, ABox.top, r, ABox.top + 1, shadow);           // top, up to the right
-    FillPixels(ADC, r, ABox.top, r + 1, b, highlight);                       // right, above the bottom
-    FillPixels(ADC, ABox.left + 1, b, r + 1, b + 1, highlight);              // bottom, after the left
+    FillPixels(ADC, ABox.left, ABox.top + 1, ABox.left + 1, b + 1, shadow); // left, below the top
+    FillPixels(ADC, ABox.left, ABox.top, r, ABox.top + 1, shadow);          // top, up to the right
+    FillPixels(ADC, r, ABox.top, r + 1, b, highlight);          // right, above the bottom
+    FillPixels(ADC, ABox.left + 1, b, r + 1, b + 1, highlight); // bottom, after the left
 }

@@ -46,7 +46,7 @@ public:
     void SetShowHint(bool AShow);
 
     std::function<void()> OnClick;
-    std::function<void(int X, int Y)> OnMouseMove;  // X, Y from the control's top-left
+    std::function<void(int X, int Y)> OnMouseMove; // X, Y from the control's top-left
 
     // Mouse input routed by the parent: coordinates in the control's own pixels.
     virtual void MouseMove(int X, int Y) {
@@ -215,7 +215,7 @@ private:
 
     TFont FFont;
     mutable TSlimLock FTextLock;
-    std::wstring FTextMirror;  // guarded by FTextLock
+    std::wstring FTextMirror; // guarded by FTextLock
 };
 
 enum class TUDAlignButton { udLeft, udRight };
@@ -280,7 +280,7 @@ private:
 
     TFont FFont;
     mutable TSlimLock FCaptionLock;
-    std::wstring FCaption;  // guarded by FCaptionLock
+    std::wstring FCaption; // guarded by FCaptionLock
     bool FAutoSize = true;
     bool FTransparent = false;
     TAlignment FAlignment = TAlignment::taLeftJustify;

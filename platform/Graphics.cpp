@@ -29,9 +29,13 @@ void TFont::SetHeight(int AHeight) {
     Changed(true);
 }
 
-int TFont::Size() const { return -MulDiv(FHeight, 72, ScreenPixelsPerInch()); }
+int TFont::Size() const {
+    return -MulDiv(FHeight, 72, ScreenPixelsPerInch());
+}
 
-void TFont::SetSize(int APoints) { SetHeight(-MulDiv(APoints, ScreenPixelsPerInch(), 72)); }
+void TFont::SetSize(int APoints) {
+    SetHeight(-MulDiv(APoints, ScreenPixelsPerInch(), 72));
+}
 
 void TFont::SetPitch(TFontPitch APitch) {
     if (APitch == FPitch)
@@ -93,7 +97,9 @@ int LineHeightOf(HFONT AFont) {
     return metrics.tmHeight;
 }
 
-TCanvas::~TCanvas() { FreeHandle(); }
+TCanvas::~TCanvas() {
+    FreeHandle();
+}
 
 HDC TCanvas::Handle() {
     if (!FDC)
@@ -101,7 +107,9 @@ HDC TCanvas::Handle() {
     return FDC.Get();
 }
 
-void TCanvas::FreeHandle() { FDC.Reset(); }
+void TCanvas::FreeHandle() {
+    FDC.Reset();
+}
 
 TBitmap::TBitmap() = default;
 
@@ -148,7 +156,9 @@ void TBitmap::Draw(HDC ADestination, const RECT& ARect) {
                    ARect.bottom - ARect.top, source, 0, 0, FWidth, FHeight, SRCCOPY);
 }
 
-std::unique_ptr<TGraphic> TBitmap::NewOfSameClass() const { return std::make_unique<TBitmap>(); }
+std::unique_ptr<TGraphic> TBitmap::NewOfSameClass() const {
+    return std::make_unique<TBitmap>();
+}
 
 void TBitmap::Assign(const TGraphic& ASource) {
     auto source = dynamic_cast<const TBitmap*>(&ASource);

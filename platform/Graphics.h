@@ -44,7 +44,7 @@ public:
     void SetName(const std::wstring& AName);
     int Height() const { return FHeight; }
     void SetHeight(int AHeight);
-    int Size() const;  // in points; a negative Height is a character height in pixels
+    int Size() const; // in points; a negative Height is a character height in pixels
     void SetSize(int APoints);
     TFontPitch Pitch() const { return FPitch; }
     void SetPitch(TFontPitch APitch);
@@ -66,7 +66,7 @@ private:
     TFontPitch FPitch = TFontPitch::fpDefault;
     TColor FColor = clWindowText;
     TFontStyles FStyle = 0;
-    mutable std::array<TFontHandle, 16> FHandles;  // by style bits
+    mutable std::array<TFontHandle, 16> FHandles; // by style bits
 };
 
 // The line height of a font: what one line of its text takes on the screen.

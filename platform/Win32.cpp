@@ -2,4 +2,6 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+HINSTANCE ThisModule() {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}

@@ -2,7 +2,8 @@
 // The Win32 headers and the small RAII wrappers every Windows-side unit shares.
 
 #include <windows.h>
-#include <commctrl.h>
+
+#include <commctrl.h> // after <windows.h>, whose types it uses
 
 #include <utility>
 
@@ -37,9 +38,15 @@ private:
     H FHandle{};
 };
 
-inline void CloseGdiObject(HGDIOBJ AObject) { DeleteObject(AObject); }
-inline void CloseDC(HDC ADC) { DeleteDC(ADC); }
-inline void CloseKernelHandle(HANDLE AHandle) { CloseHandle(AHandle); }
+inline void CloseGdiObject(HGDIOBJ AObject) {
+    DeleteObject(AObject);
+}
+inline void CloseDC(HDC ADC) {
+    DeleteDC(ADC);
+}
+inline void CloseKernelHandle(HANDLE AHandle) {
+    CloseHandle(AHandle);
+}
 
 using TFontHandle = TUniqueHandle<HFONT, CloseGdiObject>;
 using TBitmapHandle = TUniqueHandle<HBITMAP, CloseGdiObject>;

@@ -24,14 +24,14 @@ constexpr TRgb RgbFromHex(std::uint32_t AHex) {
 
 // The picture in memory, top row first, x to the right and y downward.
 class TPanelPicture {
-  public:
+public:
     static constexpr int Width = 198;
     static constexpr int Height = 50;
 
     TRgb& At(int x, int y) { return FPixels[static_cast<std::size_t>(y * Width + x)]; }
     const TRgb& At(int x, int y) const { return FPixels[static_cast<std::size_t>(y * Width + x)]; }
 
-  private:
+private:
     std::array<TRgb, Width * Height> FPixels{};
 };
 

@@ -63,7 +63,7 @@ bool InSpreadBoxCorner(int x, int y) {
 }
 
 class CommittedPanelBitmap : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         std::ifstream in(PELLITH_PANEL_BITMAP_FILE, std::ios::binary);
         ASSERT_TRUE(in) << "cannot open " << PELLITH_PANEL_BITMAP_FILE;
@@ -245,7 +245,7 @@ void PrintTo(const TField& AField, std::ostream* os) {
 }
 
 class FieldFill : public CommittedPanelBitmap, public ::testing::WithParamInterface<TField> {
-  protected:
+protected:
     const TField& F() const { return GetParam(); }
 
     template <class Visit> void ForEachFillPixel(int y, Visit visit) const {

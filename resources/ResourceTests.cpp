@@ -103,7 +103,7 @@ TEST(PanelBitmapResource, LoadsAs198By50) {
 
 // The version block of this program's own file, read the way Explorer reads it.
 class ModuleVersion : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         wchar_t path[MAX_PATH];
         ASSERT_GT(GetModuleFileNameW(ThisProgram(), path, MAX_PATH), 0u);
@@ -122,7 +122,7 @@ class ModuleVersion : public ::testing::Test {
         return static_cast<const T*>(value);
     }
 
-  private:
+private:
     std::vector<std::uint8_t> FBlock;
 };
 

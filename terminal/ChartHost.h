@@ -65,7 +65,7 @@ inline constexpr COLORREF ChartPriceLine = RGB(0, 200, 0);
 inline constexpr COLORREF ChartAskLine = RGB(255, 64, 64);
 
 class TChartHost {
-  public:
+public:
     // Starts the chart thread, which shows the terminal window, and waits until it pumps; throws
     // std::runtime_error on failure.
     explicit TChartHost(const TTerminalOptions& AOptions = {});
@@ -114,7 +114,7 @@ class TChartHost {
     // How long CreateChart and DestroyChart wait for the chart thread before they give up.
     static constexpr std::chrono::milliseconds RequestDeadline{10000};
 
-  private:
+private:
     struct TChart;
     struct TRequest;
 

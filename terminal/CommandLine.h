@@ -8,7 +8,7 @@
 #include <vector>
 
 class TCommandLine {
-  public:
+public:
     TCommandLine() = default;
     explicit TCommandLine(std::vector<std::string> AArguments);
     // The arguments after the program's name.
@@ -29,7 +29,7 @@ class TCommandLine {
 
     const std::vector<std::string>& Arguments() const { return FArguments; }
 
-  private:
+private:
     const std::string* Find(const char* AName) const;
 
     std::vector<std::string> FArguments;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "controls/Exchange.h"
-#include "terminal/CommandLine.h"
 #include "platform/Win32.h"
+#include "terminal/CommandLine.h"
 
 using TTerminalCreate = void(__stdcall*)(double Ask, double Bid, double Point, double MyPoint,
                                          double Lots, double StopLossPips, double TakeProfitPips,
@@ -24,7 +24,7 @@ inline void CloseModule(HMODULE AModule) {
 using TModuleHandle = TUniqueHandle<HMODULE, CloseModule>;
 
 class TPellithLibrary {
-  public:
+public:
     // Loads the library with LoadLibraryW and resolves the exports; throws std::runtime_error
     // naming the file and the step that failed. The module is released with the object.
     explicit TPellithLibrary(const std::wstring& APath);
@@ -41,7 +41,7 @@ class TPellithLibrary {
     const TTerminalProcessMsg TerminalProcessMsg;
     const TTerminalDelete TerminalDelete;
 
-  private:
+private:
     TPellithLibrary(std::wstring APath, TModuleHandle AModule);
 
     std::wstring FPath;

@@ -145,11 +145,11 @@ int TTradeServer::CheckStops(const TMarket& AMarket, int AType, double AStopLoss
     const double minimum = rules.StopLevel * rules.Point - rules.Point * Tolerance;
     const double price = ClosingPrice(AType, AMarket.Bid, AMarket.Ask);
     const double direction = AType == otBuy ? 1 : -1;
-    if (AStopLoss != 0 && !(direction * (price - AStopLoss) > 0 &&
-                            direction * (price - AStopLoss) >= minimum))
+    if (AStopLoss != 0 &&
+        !(direction * (price - AStopLoss) > 0 && direction * (price - AStopLoss) >= minimum))
         return teInvalidStops;
-    if (ATakeProfit != 0 && !(direction * (ATakeProfit - price) > 0 &&
-                              direction * (ATakeProfit - price) >= minimum))
+    if (ATakeProfit != 0 &&
+        !(direction * (ATakeProfit - price) > 0 && direction * (ATakeProfit - price) >= minimum))
         return teInvalidStops;
     return teNone;
 }

@@ -102,14 +102,13 @@ struct TServerRequest {
 
 // What happens to one request instead of the normal rules.
 struct TFault {
-    int Error = teNone;        // the answer
-    bool PlaceAnyway = false;  // with teTradeTimeout: the order is opened all the same
-    double MoveBidPoints = 0;  // the market moves before the server answers (requotes, slippage)
+    int Error = teNone;       // the answer
+    bool PlaceAnyway = false; // with teTradeTimeout: the order is opened all the same
+    double MoveBidPoints = 0; // the market moves before the server answers (requotes, slippage)
 };
 
-
 class TTradeServer {
-  public:
+public:
     using TClock = std::function<long long()>; // milliseconds, monotonic
 
     explicit TTradeServer(TClock AClock);
@@ -142,7 +141,7 @@ class TTradeServer {
     std::vector<TServerRequest> Requests() const;
     void ClearRequests();
 
-  private:
+private:
     struct TMarket {
         TSymbolRules Rules;
         double Bid = 0;

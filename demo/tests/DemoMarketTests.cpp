@@ -41,7 +41,8 @@ TEST(RandomWalk, QuotesOnTheSymbolsDigitsWithAPositiveSpreadOfAFewPips) {
             ASSERT_GT(q.Ask, q.Bid) << symbol.Name;
             ASSERT_LT(q.Ask - q.Bid, 3 * symbol.SpreadPips * symbol.Pip) << symbol.Name;
             // A tick moves a few pips at most: ten standard deviations never happen.
-            ASSERT_LT(std::abs(q.Bid - previous), 10 * symbol.VolatilityPips * symbol.Pip) << symbol.Name;
+            ASSERT_LT(std::abs(q.Bid - previous), 10 * symbol.VolatilityPips * symbol.Pip)
+                << symbol.Name;
             previous = q.Bid;
         }
     }

@@ -60,7 +60,7 @@ std::string ReadFile(const std::wstring& APath) {
 }
 
 class DemoSession : public testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         const std::wstring demo = TestOption("demo");
         const std::wstring dll = TestOption("dll");
@@ -216,16 +216,16 @@ TEST_F(DemoSession, TheTraderIsToldWhyAClickGaveNoOrder) {
     const auto alerts = [](const std::string& ASymbol) {
         std::vector<std::string> texts;
         for (const TLogLine& line : Lines(ASymbol, "alert"))
-            texts.push_back(line.Text.substr(line.Text.find("text="),
-                                             line.Text.find_last_not_of('\r') + 1 -
-                                                 line.Text.find("text=")));
+            texts.push_back(
+                line.Text.substr(line.Text.find("text="),
+                                 line.Text.find_last_not_of('\r') + 1 - line.Text.find("text=")));
         return texts;
     };
-    EXPECT_EQ(alerts("XAUUSD"),
-              (std::vector<std::string>{"text=\"Pellith XAUUSD: buy 0.20 not sent: stop-loss closer "
-                                        "than the broker's minimum of 5.0 pips\""}));
-    EXPECT_EQ(alerts("EURUSD"), (std::vector<std::string>{
-                                    "text=\"Pellith EURUSD: buy 0.25 not sent: requote\""}));
+    EXPECT_EQ(alerts("XAUUSD"), (std::vector<std::string>{
+                                    "text=\"Pellith XAUUSD: buy 0.20 not sent: stop-loss closer "
+                                    "than the broker's minimum of 5.0 pips\""}));
+    EXPECT_EQ(alerts("EURUSD"),
+              (std::vector<std::string>{"text=\"Pellith EURUSD: buy 0.25 not sent: requote\""}));
     EXPECT_TRUE(alerts("USDJPY").empty());
     int retries = 0;
     for (const TLogLine& line : Lines("EURUSD", "journal"))

@@ -36,8 +36,8 @@ string DoubleToString(double AValue, int ADigits) {
     if (std::isinf(AValue))
         return AValue > 0 ? "inf" : "-inf";
     char buffer[400];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, AValue,
-                                   std::chars_format::fixed, std::clamp(ADigits, 0, 16))
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, AValue, std::chars_format::fixed,
+                                   std::clamp(ADigits, 0, 16))
                          .ptr;
     return string(std::string(buffer, end));
 }
@@ -249,8 +249,7 @@ mql_long TMqlProgram::SymbolInfoInteger(const string& ASymbol, int AProperty) {
 
 int TMqlProgram::OrderSend(const string& ASymbol, int ACmd, double AVolume, double APrice,
                            int ASlippage, double AStopLoss, double ATakeProfit,
-                           const string& AComment, int AMagic, datetime AExpiration,
-                           color AArrow) {
+                           const string& AComment, int AMagic, datetime AExpiration, color AArrow) {
     (void)AExpiration;
     (void)AArrow;
     if (!FChart.AutoTrading || !FChart.LiveTrading) {

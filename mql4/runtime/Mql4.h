@@ -32,14 +32,14 @@ using datetime = std::int64_t;
 // A critical runtime error (https://docs.mql4.com/runtime/errors): the terminal stops the
 // expert. Thrown out of the expert's code; the driver below catches it.
 class TMqlCriticalError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
 // MQL4's string: a value with + for concatenation of strings only (with #property strict a
 // number must be converted explicitly, so no implicit conversion from numbers is offered).
 class string {
-  public:
+public:
     string() = default;
     string(const char* AText) : FText(AText ? AText : "") {}
     string(std::string AText) : FText(std::move(AText)) {}
@@ -54,14 +54,14 @@ class string {
     friend bool operator==(const string& A, const string& B) { return A.FText == B.FText; }
     friend bool operator!=(const string& A, const string& B) { return A.FText != B.FText; }
 
-  private:
+private:
     std::string FText;
 };
 
 // MQL4's arrays (https://docs.mql4.com/basis/variables#array): a fixed array declared with a
 // size, or a dynamic one that ArrayResize sizes. An index out of range is a critical error.
 template <class T> class TMqlArray {
-  public:
+public:
     TMqlArray() = default;
     explicit TMqlArray(int ASize) : FItems(static_cast<std::size_t>(ASize)), FFixed(true) {}
     T& operator[](int AIndex) { return FItems.at(Checked(AIndex)); }
@@ -71,7 +71,7 @@ template <class T> class TMqlArray {
     T* Data() { return FItems.data(); }
     void Resize(int ASize) { FItems.resize(static_cast<std::size_t>(ASize)); }
 
-  private:
+private:
     std::size_t Checked(int AIndex) const {
         if (AIndex < 0 || AIndex >= Size())
             throw TMqlCriticalError("array out of range");
@@ -175,7 +175,8 @@ constexpr int SYMBOL_TRADE_EXECUTION_EXCHANGE = 3;
 // --- Chart properties: https://docs.mql4.com/constants/chartconstants/enum_chart_property ---
 constexpr int CHART_WINDOW_HANDLE = 103;
 
-// --- Program and terminal properties: https://docs.mql4.com/constants/environment_state/mql4_programm_info
+// --- Program and terminal properties:
+// https://docs.mql4.com/constants/environment_state/mql4_programm_info
 //     and https://docs.mql4.com/constants/environment_state/terminalstatus ------------------
 constexpr int MQL_DLLS_ALLOWED = 14;
 constexpr int MQL_TRADE_ALLOWED = 15;
@@ -191,13 +192,27 @@ constexpr color clrOrangeRed = 0x0045FF;
 constexpr uint CP_ACP = 0;
 
 // --- Math functions: https://docs.mql4.com/math -----------------------------------------------
-inline double MathAbs(double A) { return std::fabs(A); }
-inline double MathPow(double A, double B) { return std::pow(A, B); }
-inline double MathRound(double A) { return std::round(A); }
-inline double MathFloor(double A) { return std::floor(A); }
-inline double MathMax(double A, double B) { return A > B ? A : B; }
-inline double MathMin(double A, double B) { return A < B ? A : B; }
-inline bool MathIsValidNumber(double A) { return std::isfinite(A); }
+inline double MathAbs(double A) {
+    return std::fabs(A);
+}
+inline double MathPow(double A, double B) {
+    return std::pow(A, B);
+}
+inline double MathRound(double A) {
+    return std::round(A);
+}
+inline double MathFloor(double A) {
+    return std::floor(A);
+}
+inline double MathMax(double A, double B) {
+    return A > B ? A : B;
+}
+inline double MathMin(double A, double B) {
+    return A < B ? A : B;
+}
+inline bool MathIsValidNumber(double A) {
+    return std::isfinite(A);
+}
 
 // --- Conversion functions: https://docs.mql4.com/convert -------------------------------------
 // NormalizeDouble rounds to `digits` decimals (0 to 8); DoubleToString writes them.
@@ -212,7 +227,9 @@ int StringToCharArray(const string& AText, TMqlArray<uchar>& AArray, int AStart 
 int StringFind(const string& AText, const string& AMatch, int AStart = 0);
 
 // --- Array functions: https://docs.mql4.com/array -----------------------------------------------
-template <class T> int ArraySize(const TMqlArray<T>& AArray) { return AArray.Size(); }
+template <class T> int ArraySize(const TMqlArray<T>& AArray) {
+    return AArray.Size();
+}
 // A fixed array keeps its size; a dynamic one takes the new size and returns it.
 template <class T> int ArrayResize(TMqlArray<T>& AArray, int ANewSize, int AReserve = 0) {
     (void)AReserve;
@@ -224,7 +241,7 @@ template <class T> int ArrayResize(TMqlArray<T>& AArray, int ANewSize, int ARese
 
 // What a terminal gives the experts it runs: their messages, its clock and the charts' settings.
 class TMqlHost {
-  public:
+public:
     virtual ~TMqlHost() = default;
     virtual void Alert(const std::string& AText) = 0;
     virtual void Print(const std::string& AText) = 0;
@@ -235,12 +252,12 @@ class TMqlHost {
 // The chart an expert runs on and the switches a trader sets for it.
 struct TMqlChart {
     std::string Symbol;
-    int Period = 1;             // minutes
-    mql_long Id = 0;            // ChartID
-    mql_long WindowHandle = 0;  // CHART_WINDOW_HANDLE
-    bool DllsAllowed = true;    // "Allow DLL imports"
-    bool LiveTrading = true;    // "Allow live trading"
-    bool AutoTrading = true;    // the terminal's AutoTrading button
+    int Period = 1;            // minutes
+    mql_long Id = 0;           // ChartID
+    mql_long WindowHandle = 0; // CHART_WINDOW_HANDLE
+    bool DllsAllowed = true;   // "Allow DLL imports"
+    bool LiveTrading = true;   // "Allow live trading"
+    bool AutoTrading = true;   // the terminal's AutoTrading button
     bool Connected = true;
 };
 
@@ -248,7 +265,7 @@ struct TMqlChart {
 // ChangeChart) runs each event with fresh predefined variables, as the terminal does; the
 // expert's side is the protected built-ins. One thread at a time per object.
 class TMqlProgram {
-  public:
+public:
     TMqlProgram(TTradeServer& AServer, TMqlHost& AHost, TMqlChart AChart);
     virtual ~TMqlProgram() = default;
     TMqlProgram(const TMqlProgram&) = delete;
@@ -270,7 +287,7 @@ class TMqlProgram {
     // Why the expert stopped on a critical error ("" when it did not).
     const std::string& CriticalError() const { return FCritical; }
 
-  protected:
+protected:
     // The event handlers of an expert: https://docs.mql4.com/basis/function/events
     virtual int OnInit() { return INIT_SUCCEEDED; }
     virtual void OnDeinit(const int AReason) { (void)AReason; }
@@ -332,7 +349,7 @@ class TMqlProgram {
     string OrderComment();
     datetime OrderCloseTime();
 
-  private:
+private:
     static std::string Text(const string& A) { return A.Std(); }
     static std::string Text(const char* A) { return A; }
     static std::string Text(double A) { return DoubleToString(A, 8).Std(); }

@@ -13,24 +13,60 @@
 namespace {
 
 double Field(std::mt19937& ARandom) {
-    const double values[] = {0,    -1,   -0.01, 1e-9, 0.01, 0.1,  0.016, 0.5,  3,
-                             30,   150,  1e12,  1e308, std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(), std::nan("")};
+    const double values[] = {0,
+                             -1,
+                             -0.01,
+                             1e-9,
+                             0.01,
+                             0.1,
+                             0.016,
+                             0.5,
+                             3,
+                             30,
+                             150,
+                             1e12,
+                             1e308,
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::nan("")};
     std::uniform_int_distribution<std::size_t> pick(0, std::size(values) - 1);
     std::uniform_real_distribution<double> any(-5, 200);
     return ARandom() % 3 == 0 ? any(ARandom) : values[pick(ARandom)];
 }
 
 TFault AnyFault(std::mt19937& ARandom) {
-    const int answers[] = {teNone, teNoResult, teCommonError, teInvalidTradeParameters,
-                           teServerBusy, teNoConnection, teTooFrequentRequests, teTradeTimeout,
-                           teInvalidPrice, teInvalidStops, teInvalidTradeVolume, teMarketClosed,
-                           teTradeDisabled, teNotEnoughMoney, tePriceChanged, teOffQuotes,
-                           teBrokerBusy, teRequote, teTradeModifyDenied, teTradeContextBusy,
-                           9, 64, 141, 148, 4109, 4110, 4111, 9999};
+    const int answers[] = {teNone,
+                           teNoResult,
+                           teCommonError,
+                           teInvalidTradeParameters,
+                           teServerBusy,
+                           teNoConnection,
+                           teTooFrequentRequests,
+                           teTradeTimeout,
+                           teInvalidPrice,
+                           teInvalidStops,
+                           teInvalidTradeVolume,
+                           teMarketClosed,
+                           teTradeDisabled,
+                           teNotEnoughMoney,
+                           tePriceChanged,
+                           teOffQuotes,
+                           teBrokerBusy,
+                           teRequote,
+                           teTradeModifyDenied,
+                           teTradeContextBusy,
+                           9,
+                           64,
+                           141,
+                           148,
+                           4109,
+                           4110,
+                           4111,
+                           9999};
     std::uniform_int_distribution<std::size_t> pick(0, std::size(answers) - 1);
     std::uniform_int_distribution<int> move(-80, 80);
-    return {answers[pick(ARandom)], ARandom() % 2 == 0, ARandom() % 4 == 0 ? double(move(ARandom)) : 0};
+    return {answers[pick(ARandom)], ARandom() % 2 == 0,
+            ARandom() % 4 == 0 ? double(move(ARandom)) : 0};
 }
 
 TEST(ExpertBadInput, NeverAnOrderNotAskedForNeverTwoPerClickAndEveryFailureTold) {
@@ -77,7 +113,8 @@ TEST(ExpertBadInput, NeverAnOrderNotAskedForNeverTwoPerClickAndEveryFailureTold)
                 for (int slot = 1; slot < 4; ++slot)
                     EXPECT_TRUE(std::isfinite(typed[static_cast<std::size_t>(slot)]) &&
                                 typed[static_cast<std::size_t>(slot)] >= 0)
-                        << "an order with a field that reads " << typed[static_cast<std::size_t>(slot)];
+                        << "an order with a field that reads "
+                        << typed[static_cast<std::size_t>(slot)];
             } else {
                 EXPECT_GT(kit.Host.Alerts.size(), alertsBefore) << "a failure nobody was told of";
             }
@@ -87,7 +124,8 @@ TEST(ExpertBadInput, NeverAnOrderNotAskedForNeverTwoPerClickAndEveryFailureTold)
 
             // Ticks with the market moving, trailing whatever is open.
             for (int tick = 0; tick < 5; ++tick) {
-                bid = std::round((bid + (static_cast<int>(random() % 21) - 10) * 0.00001) * 1e5) / 1e5;
+                bid = std::round((bid + (static_cast<int>(random() % 21) - 10) * 0.00001) * 1e5) /
+                      1e5;
                 kit.Quote("EURUSD", bid, std::round((bid + 0.00012) * 1e5) / 1e5);
                 kit.Host.Now += 100;
                 expert.Tick();

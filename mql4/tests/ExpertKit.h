@@ -14,7 +14,7 @@
 #include "mql4/PellithPanel.h"
 
 class TFakeHost : public mql4::TMqlHost {
-  public:
+public:
     void Alert(const std::string& AText) override { Alerts.push_back(AText); }
     void Print(const std::string& AText) override { Journal.push_back(AText); }
     mql4::uint TickCount() override { return static_cast<mql4::uint>(Now); }
@@ -26,7 +26,7 @@ class TFakeHost : public mql4::TMqlHost {
 };
 
 class TFakePanel : public mql4::TPellithPanelImports {
-  public:
+public:
     struct TPanel {
         std::string Symbol;
         std::array<double, 4> Values{};
@@ -43,8 +43,8 @@ class TFakePanel : public mql4::TPellithPanelImports {
         panel.Symbol = reinterpret_cast<const char*>(ASymbol.Data());
         panel.Values = {ALots, AStopLoss, ATakeProfit, ATrailingStop};
     }
-    int TerminalProcessMsg(double, double, double, double, int,
-                           mql4::TMqlArray<double>& AValues, int ASize, int AChart) override {
+    int TerminalProcessMsg(double, double, double, double, int, mql4::TMqlArray<double>& AValues,
+                           int ASize, int AChart) override {
         const auto it = Panels.find(AChart);
         if (it == Panels.end() || ASize != 4)
             return 0;
@@ -72,7 +72,7 @@ TSymbolRules Usdjpy(); // 3 digits
 TSymbolRules Xauusd(); // 2 digits
 
 class TExpertKit {
-  public:
+public:
     using TExpert = mql4::TPellithPanel;
     using TInputs = mql4::TPellithPanelInputs;
 
@@ -97,6 +97,6 @@ class TExpertKit {
     TFakePanel Panel;
     std::vector<std::unique_ptr<TExpert>> Experts;
 
-  private:
+private:
     int FNextWindow = 0x1000;
 };

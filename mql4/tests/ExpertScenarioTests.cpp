@@ -381,9 +381,8 @@ TEST(ExpertTrailing, AnExpertStartedAgainOnItsChartTakesBackItsOpenOrders) {
     kit.Click(first, Buy);
     first.Deinit(mql4::REASON_CLOSE);
     // The terminal starts again: a new expert object on the same chart.
-    kit.Experts.push_back(std::make_unique<TExpertKit::TExpert>(kit.Server, kit.Host,
-                                                                first.Chart(), kit.Panel,
-                                                                Inputs(0.1, 30, 0, 10)));
+    kit.Experts.push_back(std::make_unique<TExpertKit::TExpert>(kit.Server, kit.Host, first.Chart(),
+                                                                kit.Panel, Inputs(0.1, 30, 0, 10)));
     auto& again = *kit.Experts.back();
     again.Settings().Period = 1;
     ASSERT_TRUE(again.Init());
@@ -416,9 +415,8 @@ TEST(ExpertChartChange, ANewSymbolGetsItsOwnPanelWithTheTypedValues) {
     const int chart = static_cast<int>(expert.Chart().WindowHandle);
     kit.Panel.Calls.clear();
     expert.ChangeChart("GBPUSD", 1);
-    EXPECT_EQ(kit.Panel.Calls,
-              (std::vector<std::string>{"delete " + std::to_string(chart),
-                                        "create " + std::to_string(chart)}));
+    EXPECT_EQ(kit.Panel.Calls, (std::vector<std::string>{"delete " + std::to_string(chart),
+                                                         "create " + std::to_string(chart)}));
     EXPECT_EQ(kit.PanelOf(expert).Symbol, "GBPUSD");
     EXPECT_DOUBLE_EQ(kit.PanelOf(expert).Values[0], 0.37);
     EXPECT_DOUBLE_EQ(kit.PanelOf(expert).Values[1], 12);
@@ -485,10 +483,16 @@ TEST(ExpertMessages, WithDllImportsOffTheExpertSaysSoAndStops) {
 }
 
 TEST(ExpertMessages, NeverABareErrorNumberForAnAnswerOfTheReference) {
-    const int refusals[] = {teInvalidTradeParameters, teNotEnoughMoney, teTradeDisabled,
-                            teMarketClosed, teInvalidStops, teInvalidTradeVolume,
-                            teTooFrequentRequests, mql4::ERR_ACCOUNT_DISABLED,
-                            mql4::ERR_TRADE_TOO_MANY_ORDERS, mql4::ERR_LONGS_NOT_ALLOWED};
+    const int refusals[] = {teInvalidTradeParameters,
+                            teNotEnoughMoney,
+                            teTradeDisabled,
+                            teMarketClosed,
+                            teInvalidStops,
+                            teInvalidTradeVolume,
+                            teTooFrequentRequests,
+                            mql4::ERR_ACCOUNT_DISABLED,
+                            mql4::ERR_TRADE_TOO_MANY_ORDERS,
+                            mql4::ERR_LONGS_NOT_ALLOWED};
     for (int error : refusals) {
         SCOPED_TRACE(error);
         TExpertKit kit;

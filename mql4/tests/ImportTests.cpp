@@ -218,7 +218,7 @@ TEST(MqlImportParser, RejectsABlockItCannotRead) {
 }
 
 class PellithPanelImports : public testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         const std::wstring path = TestOption("mq4");
         std::ifstream file{std::filesystem::path(path)};

@@ -9,7 +9,7 @@
 #include "platform/Win32.h"
 
 class TBusyChart {
-  public:
+public:
     // Starts the window's thread and waits up to 10 s for the window. AStyle is added to
     // WS_OVERLAPPEDWINDOW: WS_VISIBLE shows it, at 600,400.
     explicit TBusyChart(DWORD AStyle = WS_VISIBLE);
@@ -25,7 +25,7 @@ class TBusyChart {
     // True from KeepBusy until the thread is free again.
     bool Busy() const { return FBusy.load(); }
 
-  private:
+private:
     static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam);
     void Run(DWORD AStyle);
 

@@ -25,7 +25,7 @@ std::string WindowDescription(HWND AWindow) {
 }
 
 class ChartHostTest : public testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         // At the bottom right of the screen, out of the way of other tests' windows, which
         // mostly stand at the top left.

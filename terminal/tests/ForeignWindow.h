@@ -11,7 +11,7 @@
 enum class TParentClip { Leave, ClipChildren };
 
 class TForeignWindow {
-  public:
+public:
     // Starts the window's thread and waits up to 10 s until the window exists or could not be
     // made. AParent null: a top-level window. AClass null: a window class of the tests' own that
     // fills itself with AColour; otherwise a class such as L"BUTTON", which paints as it paints.
@@ -25,7 +25,7 @@ class TForeignWindow {
     // The window (borrowed); null when it could not be made in time.
     HWND Window() const { return FWindow.load(); }
 
-  private:
+private:
     void Run(HWND AParent, RECT ABounds, COLORREF AColour, DWORD AStyle, const wchar_t* AClass,
              TParentClip AClip);
 

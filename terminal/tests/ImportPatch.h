@@ -7,7 +7,7 @@
 // Replaces one function in a module's import table for the life of the object: the module's
 // calls of that function reach ANew. The previous entry is handed back by Original().
 class TImportPatch {
-  public:
+public:
     TImportPatch(HMODULE AModule, const char* ADll, const char* AFunction, void* ANew);
     ~TImportPatch();
     TImportPatch(const TImportPatch&) = delete;
@@ -15,7 +15,7 @@ class TImportPatch {
     bool Applied() const { return FSlot != nullptr; }
     void* Original() const { return FOriginal; }
 
-  private:
+private:
     void** FSlot = nullptr;
     void* FOriginal = nullptr;
 };

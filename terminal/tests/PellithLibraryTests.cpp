@@ -48,8 +48,9 @@ TEST(PellithLibrary, ResolvesTheThreeEntryPointsOfTheRealLibrary) {
               reinterpret_cast<void*>(GetProcAddress(library.Module(), "TerminalDelete")));
     // Without a chart window every entry point returns at once and leaves the block alone.
     double block[ExchangeBlockSize] = {-1, -1, -1, -1};
-    EXPECT_EQ(library.TerminalProcessMsg(1.1, 1.0, 1e-5, 1e-4, 5, block, ExchangeBlockSize, nullptr),
-              erNothing);
+    EXPECT_EQ(
+        library.TerminalProcessMsg(1.1, 1.0, 1e-5, 1e-4, 5, block, ExchangeBlockSize, nullptr),
+        erNothing);
     for (double value : block)
         EXPECT_EQ(value, -1);
     library.TerminalDelete(nullptr);

@@ -16,14 +16,14 @@ TCommandLine Options;
 
 // Gives each test its own deadline on the watchdog.
 class TDeadlineListener : public testing::EmptyTestEventListener {
-  public:
+public:
     explicit TDeadlineListener(std::chrono::seconds ADeadline) : FDeadline(ADeadline) {}
     void OnTestStart(const testing::TestInfo& ATest) override {
         ArmWatchdog(FDeadline, std::string(ATest.test_suite_name()) + "." + ATest.name());
     }
     void OnTestEnd(const testing::TestInfo&) override { DisarmWatchdog(); }
 
-  private:
+private:
     std::chrono::seconds FDeadline;
 };
 

@@ -28,9 +28,9 @@ struct TStepCase {
 TEST(StepFor, DependsOnTheValueAndTheFieldsDecimals) {
     const double below = std::nextafter(0.1, 0.0);
     const TStepCase cases[] = {
-        {1, 1, 1},           {250, 1, 1},         {0.99, 0.1, 0.1},   {0.1, 0.1, 0.1},
-        {below, 0.1, 0.01},  {0.09, 0.1, 0.01},   {0, 0.1, 0.01},     {-0.0, 0.1, 0.01},
-        {-0.01, 0.1, 0},     {-3, 0.1, 0},        {HUGE_VAL, 1, 1},   {-HUGE_VAL, 0.1, 0},
+        {1, 1, 1},          {250, 1, 1},       {0.99, 0.1, 0.1}, {0.1, 0.1, 0.1},
+        {below, 0.1, 0.01}, {0.09, 0.1, 0.01}, {0, 0.1, 0.01},   {-0.0, 0.1, 0.01},
+        {-0.01, 0.1, 0},    {-3, 0.1, 0},      {HUGE_VAL, 1, 1}, {-HUGE_VAL, 0.1, 0},
     };
     for (const TStepCase& test : cases) {
         SCOPED_TRACE(test.Value);
@@ -51,20 +51,21 @@ TEST(ValueAfterPress, StepsTheParsedTextAndClampsAtZero) {
         double Expected;
     };
     const TCase cases[] = {
-        {L"0.10", 2, Down, 0.0},   {L"0.00", 2, Down, 0.0},  {L"0.00", 2, Up, 0.01},
-        {L"0.09", 2, Up, 0.1},     {L"0.10", 2, Up, 0.2},    {L"0.99", 2, Up, 1.09},
-        {L"1.00", 2, Down, 0.0},   {L"1.50", 2, Down, 0.5},  {L"1e3", 2, Up, 1001},
-        {L"0,10", 2, Up, 0.0},     {L" 0.25", 2, Up, 0.35},  {L"-3", 2, Up, 0.0},
-        {L"-3", 2, Down, 0.0},     {L"abc", 2, Up, 0.0},     {L"", 1, Up, 0.0},
-        {L"0.0", 1, Up, 0.1},      {L"0.9", 1, Up, 1.0},     {L"1.0", 1, Up, 2.0},
-        {L"1.0", 1, Down, 0.0},    {L"0.5", 1, Down, 0.4},   {L"25.0", 1, Up, 26.0},
-        {L"-0.5", 1, Up, 0.0},     {L"INF", 1, Up, 0.0},
+        {L"0.10", 2, Down, 0.0}, {L"0.00", 2, Down, 0.0}, {L"0.00", 2, Up, 0.01},
+        {L"0.09", 2, Up, 0.1},   {L"0.10", 2, Up, 0.2},   {L"0.99", 2, Up, 1.09},
+        {L"1.00", 2, Down, 0.0}, {L"1.50", 2, Down, 0.5}, {L"1e3", 2, Up, 1001},
+        {L"0,10", 2, Up, 0.0},   {L" 0.25", 2, Up, 0.35}, {L"-3", 2, Up, 0.0},
+        {L"-3", 2, Down, 0.0},   {L"abc", 2, Up, 0.0},    {L"", 1, Up, 0.0},
+        {L"0.0", 1, Up, 0.1},    {L"0.9", 1, Up, 1.0},    {L"1.0", 1, Up, 2.0},
+        {L"1.0", 1, Down, 0.0},  {L"0.5", 1, Down, 0.4},  {L"25.0", 1, Up, 26.0},
+        {L"-0.5", 1, Up, 0.0},   {L"INF", 1, Up, 0.0},
     };
     for (const TCase& test : cases) {
-        SCOPED_TRACE(::testing::Message() << test.Digits << " decimals, "
-                                          << (test.Direction == Up ? "up" : "down"));
+        SCOPED_TRACE(::testing::Message()
+                     << test.Digits << " decimals, " << (test.Direction == Up ? "up" : "down"));
         // The sum is taken in double precision: compare with the nearest double of the result.
-        EXPECT_DOUBLE_EQ(ValueAfterPress(test.Text, test.Digits, test.Direction, L'.'), test.Expected)
+        EXPECT_DOUBLE_EQ(ValueAfterPress(test.Text, test.Digits, test.Direction, L'.'),
+                         test.Expected)
             << std::wstring(test.Text).size();
     }
     EXPECT_EQ(ValueAfterPress(L"1E999", 2, Up, L'.'), HUGE_VAL);
@@ -77,11 +78,11 @@ TEST(InHoverZone, StrictBoundariesOnAPriceLabelAndTheLinkLabel) {
         bool Inside;
     };
     const TCase cases[] = {
-        {20, 5, 93, 17, false},  {21, 5, 93, 17, true},   {72, 5, 93, 17, true},
-        {73, 5, 93, 17, false},  {40, 0, 93, 17, false},  {40, 1, 93, 17, true},
-        {40, 11, 93, 17, true},  {40, 12, 93, 17, false}, {21, 1, 198, 17, true},
+        {20, 5, 93, 17, false},   {21, 5, 93, 17, true},    {72, 5, 93, 17, true},
+        {73, 5, 93, 17, false},   {40, 0, 93, 17, false},   {40, 1, 93, 17, true},
+        {40, 11, 93, 17, true},   {40, 12, 93, 17, false},  {21, 1, 198, 17, true},
         {177, 11, 198, 17, true}, {178, 5, 198, 17, false}, {-5, -5, 93, 17, false},
-        {30, 5, 40, 17, false},  // too narrow for any zone
+        {30, 5, 40, 17, false}, // too narrow for any zone
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(::testing::Message() << test.X << "," << test.Y << " in " << test.Width);

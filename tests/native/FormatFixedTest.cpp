@@ -111,8 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TFixedCase{-0.04, 1, L"0.0"}, TFixedCase{-0.05, 1, L"-0.1"},
                     TFixedCase{-0.4, 0, L"0"}, TFixedCase{-0.0, 2, L"0.00"},
                     TFixedCase{-5e-324, 3, L"0.000"}, TFixedCase{-1.0, 1, L"-1.0"},
-                    TFixedCase{-0.0, 0, L"0"},
-                    TFixedCase{-0.0, 18, L"0.000000000000000000"}));
+                    TFixedCase{-0.0, 0, L"0"}, TFixedCase{-0.0, 18, L"0.000000000000000000"}));
 
 INSTANTIATE_TEST_SUITE_P(
     DecimalsOutOfRange, FormatFixedTable,

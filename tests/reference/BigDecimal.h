@@ -9,7 +9,7 @@
 #include <vector>
 
 class TBigDecimal {
-  public:
+public:
     explicit TBigDecimal(std::uint64_t value) {
         do {
             FLimbs.push_back(static_cast<std::uint32_t>(value % LimbBase));
@@ -69,7 +69,7 @@ class TBigDecimal {
         return text;
     }
 
-  private:
+private:
     static constexpr std::uint32_t LimbBase = 1000000000;
     // Least significant first; the last one is not zero unless the number is.
     std::vector<std::uint32_t> FLimbs;

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <thread>
 
@@ -43,22 +43,21 @@ bool ChartAnswers(const std::function<int(TBlock&)>& AExchange) {
 // had to stop.
 struct TKillTally {
     enum TPhase { BetweenTrials, ProbingTheSystem, ProbingTheCharts, Done, NotStarted };
-    int Trials = 0;        // kills done and judged
-    int Inside = 0;        // of which the thread died inside an export
-    int Answered = 0;      // of which every other chart answered afterwards
-    int PlatformStuck = 0; // the system's own lock was left held: the trial says nothing of us
-    int Failed = 0;        // another chart did not answer
-    int CycleTrials = 0;   // of the trials, those that killed a create/exchange/delete loop
-    int InCreateOrDelete = 0;  // of which the thread died inside TerminalCreate or TerminalDelete
+    int Trials = 0;           // kills done and judged
+    int Inside = 0;           // of which the thread died inside an export
+    int Answered = 0;         // of which every other chart answered afterwards
+    int PlatformStuck = 0;    // the system's own lock was left held: the trial says nothing of us
+    int Failed = 0;           // another chart did not answer
+    int CycleTrials = 0;      // of the trials, those that killed a create/exchange/delete loop
+    int InCreateOrDelete = 0; // of which the thread died inside TerminalCreate or TerminalDelete
     int Phase = BetweenTrials;
 
     // Without the heap or the C runtime's locks: a killed thread may have left them held.
     void Write(const std::wstring& APath) const {
         char text[96];
         int length = 0;
-        for (const int value :
-             {Trials, Inside, Answered, PlatformStuck, Failed, CycleTrials, InCreateOrDelete,
-              Phase}) {
+        for (const int value : {Trials, Inside, Answered, PlatformStuck, Failed, CycleTrials,
+                                InCreateOrDelete, Phase}) {
             char digits[12];
             int count = 0;
             for (int rest = value; count == 0 || rest > 0; rest /= 10)
@@ -86,8 +85,7 @@ struct TKillTally {
         ReadFile(file, text, sizeof text - 1, &read, nullptr);
         CloseHandle(file);
         return std::sscanf(text, "%d %d %d %d %d %d %d %d", &Trials, &Inside, &Answered,
-                           &PlatformStuck, &Failed, &CycleTrials, &InCreateOrDelete,
-                           &Phase) == 8;
+                           &PlatformStuck, &Failed, &CycleTrials, &InCreateOrDelete, &Phase) == 8;
     }
 };
 
@@ -133,12 +131,12 @@ struct TVictim {
 // A thread made before the trials that does one piece of work on request: after a kill, making
 // a thread may itself need a lock the killed thread left held.
 class TStandbyThread {
-  public:
+public:
     TStandbyThread() : FThread([this] { Loop(); }) {}
     ~TStandbyThread() {
         FStop = true;
         SetEvent(FGo.Get());
-        FThread.detach();  // it may be stuck for good after a kill
+        FThread.detach(); // it may be stuck for good after a kill
     }
     // Runs AWork and waits; false when it does not come back within the deadline.
     bool Run(std::function<void()> AWork, DWORD ADeadline) {
@@ -147,7 +145,7 @@ class TStandbyThread {
         return WaitForSingleObject(FDone.Get(), ADeadline) == WAIT_OBJECT_0;
     }
 
-  private:
+private:
     void Loop() {
         ProgressThreadName("standby");
         while (WaitForSingleObject(FGo.Get(), INFINITE) == WAIT_OBJECT_0 && !FStop) {
@@ -194,8 +192,8 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
     TChartHost host;
     TPellithLibrary library(DllPath());
     const auto newChart = [&](int AIndex) {
-        return host.CreateChart({L"trial", 20 + 60 * (AIndex % 8), 20 + 40 * (AIndex % 6), 420,
-                                 300});
+        return host.CreateChart(
+            {L"trial", 20 + 60 * (AIndex % 8), 20 + 40 * (AIndex % 6), 420, 300});
     };
     const auto attached = [&](HWND AChart) -> HWND {
         if (GetPropA(AChart, AttachedProperty) != reinterpret_cast<HANDLE>(library.Module()))
@@ -221,8 +219,8 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
             trial < AExchangeTrials ? TVictimLoop::Exchange : TVictimLoop::CreateExchangeDelete;
         tally.CycleTrials += victim.Loop == TVictimLoop::CreateExchangeDelete;
         if (victim.Loop == TVictimLoop::Exchange) {
-            library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5,
-                                   victim.Chart, "EURUSD");
+            library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5, victim.Chart,
+                                   "EURUSD");
             ASSERT_TRUE(WaitUntil([&] { return attached(victim.Chart) != nullptr; }, 10s));
         }
         TKernelHandle thread(CreateThread(nullptr, 0, TVictim::Run, &victim, 0, nullptr));
@@ -244,7 +242,7 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
         tally.Phase = TKillTally::ProbingTheSystem;
         tally.Write(ATallyPath);
         if (!probe.Run([&] { SystemProbe(other, otherPanel); }, 5000))
-            TerminateProcess(GetCurrentProcess(), 0);  // may itself hang: the parent stops it
+            TerminateProcess(GetCurrentProcess(), 0); // may itself hang: the parent stops it
         --tally.PlatformStuck;
         // Until the charts answer, the verdict is that they did not.
         ++tally.Failed;
@@ -317,8 +315,7 @@ TKillTally KillTrialsInChild(int ATrials, const std::wstring& ATallyPath) {
         if (WaitForSingleObject(processHandle.Get(), 250) == WAIT_OBJECT_0)
             break;
         TKillTally now;
-        if (now.Read(ATallyPath) &&
-            (now.Trials != seen.Trials || now.Phase != seen.Phase)) {
+        if (now.Read(ATallyPath) && (now.Trials != seen.Trials || now.Phase != seen.Phase)) {
             seen = now;
             changed = Clock::now();
         }
@@ -339,7 +336,7 @@ TKillTally KillTrialsInChild(int ATrials, const std::wstring& ATallyPath) {
         DWORD code = 0;
         GetExitCodeProcess(processHandle.Get(), &code);
         if (code != 0)
-            ++tally.Failed;  // it stopped between trials: a trial's own step never ended
+            ++tally.Failed; // it stopped between trials: a trial's own step never ended
     }
     return tally;
 }
@@ -400,7 +397,9 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
 // an expert's DLL call faults: nothing of the library runs after the fault.
 std::atomic<DWORD> FaultingThread{0};
 
-void __stdcall AbandonCall() { ExitThread(7); }
+void __stdcall AbandonCall() {
+    ExitThread(7);
+}
 
 LONG CALLBACK CatchFault(EXCEPTION_POINTERS* AException) {
     if (AException->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
@@ -493,7 +492,7 @@ TEST_F(DllHostFaults, AFaultOnTheHostsMemoryCaughtByTheHostLeavesEveryChartWorki
 // An expert exchanging with a chart as fast as it can on a thread of its own, counting the
 // exchanges that began and ended while a condition held, and the slowest of all.
 class TSteadyExpert {
-  public:
+public:
     TSteadyExpert(std::function<int(TBlock&)> AExchange, std::function<bool()> AWhile)
         : FThread([this, AExchange, AWhile] {
               ProgressThreadName("steady expert");
@@ -519,7 +518,7 @@ class TSteadyExpert {
     long Calls() const { return FCalls.load(); }
     double SlowestMilliseconds() const { return FSlowest.load(); }
 
-  private:
+private:
     std::atomic<bool> FStop{false};
     std::atomic<long> FDuring{0};
     std::atomic<long> FCalls{0};
@@ -537,9 +536,8 @@ TEST_F(DllSlowNeighbours, AChartThreadThatStopsPumpingDuringABuildStallsNoOtherC
     busy.KeepBusy(3000);
     // The build waits for the busy chart's thread; the other chart's exchanges do not.
     Create(busy.Window());
-    TSteadyExpert expert(
-        [&](TBlock& ABlock) { return Exchange(other, ABlock); },
-        [&] { return busy.Busy() && !AttachedPanel(busy.Window()); });
+    TSteadyExpert expert([&](TBlock& ABlock) { return Exchange(other, ABlock); },
+                         [&] { return busy.Busy() && !AttachedPanel(busy.Window()); });
     ASSERT_TRUE(WaitUntil([&] { return !busy.Busy(); }, 10s));
     HWND panel = WaitForPanel(busy.Window());
     expert.Stop();
@@ -581,9 +579,8 @@ TEST_F(DllSlowNeighbours, ASlowShellStallsNoOtherChartAndOpensTheLinkOnceOnTheCa
         PostClick(panel, PoweredByPoint);
         ASSERT_TRUE(watch.Flush(panel));
     }
-    TSteadyExpert expert(
-        [&](TBlock& ABlock) { return Exchange(other, ABlock); },
-        [] { return ShellBusy.load(); });
+    TSteadyExpert expert([&](TBlock& ABlock) { return Exchange(other, ABlock); },
+                         [] { return ShellBusy.load(); });
     DWORD caller = 0;
     TBlock block;
     int result = -1;
@@ -691,8 +688,8 @@ TEST_F(DllLifetime, APanelLifeLeavesNoGdiObjectAndNoHeapBeyondItsRecord) {
     const size_t heapAfter = HeapBytesInUse();
     const double heapPerLife =
         (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / Lives;
-    std::printf("%d panel lives: %+d GDI objects (%d before), %+.0f heap bytes per life\n",
-                Lives, gdiAfter - gdiBefore, gdiBefore, heapPerLife);
+    std::printf("%d panel lives: %+d GDI objects (%d before), %+.0f heap bytes per life\n", Lives,
+                gdiAfter - gdiBefore, gdiBefore, heapPerLife);
     RecordProperty("gdi_objects_left", gdiAfter - gdiBefore);
     RecordProperty("heap_bytes_per_life", static_cast<int>(std::lround(heapPerLife)));
     EXPECT_GT(gdiBefore, 0) << "GDI objects cannot be counted here";
@@ -728,12 +725,12 @@ TEST_F(DllSoak, FourChartsWithTwoExpertsEachAt200HzWhilePanelsComeAndGoOnAFifth)
                 auto next = Clock::now();
                 for (long k = 0; !stop.load(); ++k) {
                     TBlock block;
-                    const int result = Exchange(charts[i], block,
-                                                {.Ask = 1.1002 + (k % 50) * 1e-5,
-                                                 .Bid = 1.1 + (k % 50) * 1e-5});
+                    const int result =
+                        Exchange(charts[i], block,
+                                 {.Ask = 1.1002 + (k % 50) * 1e-5, .Bid = 1.1 + (k % 50) * 1e-5});
                     ++exchanges;
                     bad += result != erNothing || block.Values[esLots] != 0.1;
-                    next += 5ms;  // 200 Hz
+                    next += 5ms; // 200 Hz
                     std::this_thread::sleep_until(next);
                 }
             });

@@ -49,7 +49,7 @@ namespace {
 
 // A PE32 image read from its file, for the tables that say what it exports and imports.
 class TPeFile {
-  public:
+public:
     explicit TPeFile(const std::wstring& APath) {
         TKernelHandle file(CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
@@ -128,7 +128,7 @@ class TPeFile {
         return libraries;
     }
 
-  private:
+private:
     template <class T> const T* At(std::size_t AOffset) const {
         static const T zero{};
         return AOffset + sizeof(T) <= FBytes.size()
@@ -232,7 +232,7 @@ TEST(DllFile, CarriesFileAndProductVersion1_2_0_0) {
 
 // An argument list laid out byte by byte at the offsets the interface fixes.
 class TArguments {
-  public:
+public:
     explicit TArguments(std::size_t ASize) : FBytes(ASize, 0xCC) {}
     template <class T> TArguments& At(std::size_t AOffset, T AValue) {
         std::memcpy(FBytes.data() + AOffset, &AValue, sizeof AValue);
@@ -241,7 +241,7 @@ class TArguments {
     const void* Data() const { return FBytes.data(); }
     std::uint32_t Size() const { return static_cast<std::uint32_t>(FBytes.size()); }
 
-  private:
+private:
     std::vector<BYTE> FBytes;
 };
 

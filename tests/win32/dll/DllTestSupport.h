@@ -65,7 +65,7 @@ struct TBlock {
 // A stand-in terminal with the library loaded the way an expert loads it. The test's own thread
 // plays the expert: it is never the chart thread.
 class TDllTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -10,7 +10,7 @@
 // lock is released, so a chart whose panel thread has just been started stays pending for as
 // long as the test needs. The holder must not wait for any thread while it holds the lock.
 class THeldThreadStarts {
-  public:
+public:
     THeldThreadStarts();
     ~THeldThreadStarts() { Release(); }
     THeldThreadStarts(const THeldThreadStarts&) = delete;
@@ -18,7 +18,7 @@ class THeldThreadStarts {
     bool Held() const { return FHeld; }
     void Release();
 
-  private:
+private:
     bool FHeld = false;
     ULONG_PTR FCookie = 0;
 };

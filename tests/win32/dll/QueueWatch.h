@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 // everything it posted to a window of that thread has been dispatched, and how many timer
 // ticks the thread has seen.
 class TQueueWatch {
-  public:
+public:
     explicit TQueueWatch(DWORD AThreadId);
     ~TQueueWatch();
     TQueueWatch(const TQueueWatch&) = delete;
@@ -33,7 +33,7 @@ class TQueueWatch {
 
     struct TState;
 
-  private:
+private:
     HHOOK FHook = nullptr;
     std::shared_ptr<TState> FState;
 };
@@ -42,7 +42,7 @@ class TQueueWatch {
 // (WH_CALLWNDPROC), noting whether another thread sent them, and those taken from the queue
 // (WH_GETMESSAGE).
 class TMessageLog {
-  public:
+public:
     explicit TMessageLog(DWORD AThreadId);
     ~TMessageLog();
     TMessageLog(const TMessageLog&) = delete;
@@ -56,7 +56,7 @@ class TMessageLog {
 
     struct TState;
 
-  private:
+private:
     HHOOK FSent = nullptr;
     HHOOK FTaken = nullptr;
     std::shared_ptr<TState> FState;

@@ -48,7 +48,7 @@ TTestThread::~TTestThread() {
         Run([] { PostQuitMessage(0); });
     } catch (const std::exception& error) {
         ADD_FAILURE() << "ending the " << FName << " thread: " << error.what();
-        return;  // the thread is left behind; it owns nothing of this object's
+        return; // the thread is left behind; it owns nothing of this object's
     }
     if (WaitForSingleObject(FThread.Get(), static_cast<DWORD>(Deadline.count())) != WAIT_OBJECT_0)
         ADD_FAILURE() << "the " << FName << " thread did not end";
@@ -104,10 +104,10 @@ void TTestThread::Run(std::function<void()> ATask) {
     auto task = std::make_shared<TTask>();
     task->Work = std::move(ATask);
     auto posted = std::make_unique<std::shared_ptr<TTask>>(task);
-    if (!task->Done || !PostMessageW(FTaskWindow, RunTaskMessage, 0,
-                                     reinterpret_cast<LPARAM>(posted.get())))
+    if (!task->Done ||
+        !PostMessageW(FTaskWindow, RunTaskMessage, 0, reinterpret_cast<LPARAM>(posted.get())))
         throw std::runtime_error(std::string("cannot hand a task to the ") + FName + " thread");
-    posted.release();  // the task window takes it
+    posted.release(); // the task window takes it
     Progress("waiting for a task on another thread");
     if (!WaitHandlingSentMessages(task->Done.Get(), Deadline))
         throw std::runtime_error(std::string("the ") + FName +

@@ -162,7 +162,7 @@ TEST_F(Panel, PaintsTheBevelTheSeparatorAndThePictureAsDesigned) {
     const COLORREF shadow = ToRgb(GetSysColor(COLOR_BTNSHADOW));
     const COLORREF highlight = ToRgb(GetSysColor(COLOR_BTNHIGHLIGHT));
 
-    for (int i = 0; i < 3; ++i) {  // the margin
+    for (int i = 0; i < 3; ++i) { // the margin
         EXPECT_EQ(at(i, 80), face);
         EXPECT_EQ(at(Width - 1 - i, 80), face);
         EXPECT_EQ(at(100, i), face);
@@ -228,10 +228,10 @@ TEST_F(Panel, CaptionsShowInTheirColours) {
 TEST_F(Panel, NothingClickedGivesZeroAndStillWritesAllFourValues) {
     double block[ExchangeBlockSize];
     EXPECT_EQ(Exchange(EurUsd(), block), erNothing);
-    EXPECT_EQ(block[0], 0.1);  // lot
-    EXPECT_EQ(block[1], 50);   // stop-loss
-    EXPECT_EQ(block[2], 25);   // take-profit
-    EXPECT_EQ(block[3], 15);   // trailing stop, although its field stands above take-profit
+    EXPECT_EQ(block[0], 0.1); // lot
+    EXPECT_EQ(block[1], 50);  // stop-loss
+    EXPECT_EQ(block[2], 25);  // take-profit
+    EXPECT_EQ(block[3], 15);  // trailing stop, although its field stands above take-profit
 }
 
 TEST_F(Panel, TheBlockTakesTheFieldsInTheHostsOrder) {
@@ -242,7 +242,7 @@ TEST_F(Panel, TheBlockTakesTheFieldsInTheHostsOrder) {
     double block[ExchangeBlockSize];
     EXPECT_EQ(Exchange(EurUsd(), block), erNothing);
     EXPECT_EQ(block[0], 0.1);
-    EXPECT_EQ(block[1], 0);  // not a number
+    EXPECT_EQ(block[1], 0); // not a number
     EXPECT_EQ(block[2], 25);
     EXPECT_EQ(block[3], 7.5);
 }
@@ -264,7 +264,7 @@ TEST_F(Panel, BuyWinsOverSellAndTheSellClickIsGone) {
 
 TEST_F(Panel, TheLinkOpensOnceAtTheNextExchangeWithoutChangingTheResult) {
     FHarness.ClickCentreOf(*ThePanel().lblPowered);
-    EXPECT_EQ(TLinkRecorder::Calls, 0);  // not at the click
+    EXPECT_EQ(TLinkRecorder::Calls, 0); // not at the click
     EXPECT_EQ(Exchange(), erNothing);
     EXPECT_EQ(TLinkRecorder::Calls, 1);
     EXPECT_EQ(TLinkRecorder::Link, L"http://pellith.example/?adid=plt09");
@@ -342,7 +342,7 @@ TEST_F(Panel, DestroyingTheWindowEndsThePanelThreadsLoop) {
     });
     EXPECT_TRUE(quitPosted);
     EXPECT_EQ(ThePanel().Handle(), nullptr);
-    EXPECT_EQ(Exchange(), erNothing);  // the objects live on until their thread frees them
+    EXPECT_EQ(Exchange(), erNothing); // the objects live on until their thread frees them
 }
 
 TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
@@ -350,7 +350,7 @@ TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
     const HWND fields[] = {ThePanel().edtLot->Handle(), ThePanel().edtSL->Handle()};
     const HWND arrows[] = {ThePanel().edtLot->UpDown()->Handle(),
                            ThePanel().edtTP->UpDown()->Handle()};
-    const UINT mouse[] = {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
+    const UINT mouse[] = {WM_MOUSEMOVE,   WM_LBUTTONDOWN,    WM_LBUTTONUP, WM_LBUTTONDBLCLK,
                           WM_RBUTTONDOWN, WM_CAPTURECHANGED, WM_MOUSELEAVE};
     unsigned seed = 12345;
     auto next = [&](unsigned ABound) {
@@ -370,8 +370,8 @@ TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
                 PostMessageW(fields[next(2)], WM_CHAR, 1 + next(0x2FF), 0);
                 break;
             default:
-                PostMessageW(arrows[next(2)], next(2) ? WM_LBUTTONDOWN : WM_LBUTTONUP,
-                             MK_LBUTTON, MAKELPARAM(next(20), next(30)));
+                PostMessageW(arrows[next(2)], next(2) ? WM_LBUTTONDOWN : WM_LBUTTONUP, MK_LBUTTON,
+                             MAKELPARAM(next(20), next(30)));
                 break;
             }
         }
@@ -383,7 +383,7 @@ TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
     // Whatever happened, a plain click is still latched once and reported once.
     PostMessageW(panel, WM_LBUTTONUP, 0, MAKELPARAM(0, 0));
     FHarness.Settle();
-    const TExchangeResult leftOver = Exchange();  // a click the random input left latched
+    const TExchangeResult leftOver = Exchange(); // a click the random input left latched
     EXPECT_TRUE(leftOver == erNothing || leftOver == erBuy || leftOver == erSell) << leftOver;
     FHarness.ClickCentreOf(*ThePanel().lblRight);
     EXPECT_EQ(Exchange(), erBuy);
@@ -404,7 +404,7 @@ TEST(BitmapXT, CopiesStayBitmapXTAndIgnorePalettes) {
     ASSERT_NE(bitmap, nullptr);
     EXPECT_TRUE(bitmap->IgnorePalette());
     EXPECT_EQ(PixelsOf(*bitmap), PixelsOf(loaded));
-    EXPECT_NE(bitmap->Handle(), loaded.Handle());  // its own pixels, not shared
+    EXPECT_NE(bitmap->Handle(), loaded.Handle()); // its own pixels, not shared
 
     // Drawing copies 1:1 from the destination's origin, whatever rectangle's left and top.
     TClientDC screen(nullptr);

@@ -30,8 +30,9 @@ protected:
     void ExpectPresses(TEditXT& AField, std::initializer_list<TPress> ACases) {
         for (const TPress& press : ACases) {
             SCOPED_TRACE(::testing::Message()
-                         << "text \"" << std::string(press.Before, press.Before + wcslen(press.Before))
-                         << "\", " << (press.Button == Up ? "up" : "down"));
+                         << "text \""
+                         << std::string(press.Before, press.Before + wcslen(press.Before)) << "\", "
+                         << (press.Button == Up ? "up" : "down"));
             FHarness.Type(AField, press.Before);
             FHarness.PressArrow(AField, press.Button);
             EXPECT_EQ(AField.Text(), press.After);
@@ -100,10 +101,10 @@ TEST_F(SpinEdit, TypedTextIsReadFromAnotherThreadAsTheFieldShowsIt) {
     FHarness.Type(*panel.edtLot, L"1.25");
     EXPECT_EQ(panel.edtLot->GetValue(), 1.25);
     FHarness.Type(*panel.edtLot, L"-3");
-    EXPECT_EQ(panel.edtLot->GetValue(), -3);  // passed on unchanged
+    EXPECT_EQ(panel.edtLot->GetValue(), -3); // passed on unchanged
     FHarness.Type(*panel.edtLot, L"0,10");
     EXPECT_EQ(panel.edtLot->GetValue(), 0);
-    EXPECT_EQ(panel.edtLot->Text(), L"0,10");  // stays as typed
+    EXPECT_EQ(panel.edtLot->Text(), L"0,10"); // stays as typed
 }
 
 TEST_F(SpinEdit, AHugeTypedTextReadsAsZeroAndAPressRecovers) {
@@ -132,7 +133,7 @@ TEST_F(SpinEdit, APressThatCannotMoveTheCounterIsNotReported) {
     FHarness.Type(lot, L"0.50");
     FHarness.PressArrow(lot, Down);
     EXPECT_EQ(lot.Text(), L"0.40");
-    FHarness.PressArrow(lot, Down);  // the counter is at 0: nothing happens
+    FHarness.PressArrow(lot, Down); // the counter is at 0: nothing happens
     EXPECT_EQ(lot.Text(), L"0.40");
     EXPECT_EQ(lot.UpDown()->Position(), 0);
     FHarness.PressArrow(lot, Up);
@@ -144,8 +145,8 @@ TEST_F(SpinEdit, APressThatCannotMoveTheCounterIsNotReported) {
 }
 
 TEST_F(SpinEdit, ArrowsStandAtTheFieldsRightEdgeWithItsHeight) {
-    for (TEditXT* field : {FHarness.Panel().edtLot, FHarness.Panel().edtSL,
-                           FHarness.Panel().edtTS, FHarness.Panel().edtTP}) {
+    for (TEditXT* field : {FHarness.Panel().edtLot, FHarness.Panel().edtSL, FHarness.Panel().edtTS,
+                           FHarness.Panel().edtTP}) {
         const TUpDown& arrows = *field->UpDown();
         EXPECT_EQ(field->Width(), 35);
         EXPECT_EQ(arrows.Left(), field->Left() + field->Width());
