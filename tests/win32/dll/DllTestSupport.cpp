@@ -30,8 +30,12 @@ bool CompletesWithin(std::function<void()> AWork, std::chrono::milliseconds ADea
         shared->Work();
         SetEvent(shared->Done.Get());
     }).detach();
-    return WaitForSingleObject(shared->Done.Get(), static_cast<DWORD>(ADeadline.count())) ==
-           WAIT_OBJECT_0;
+    if (WaitForSingleObject(shared->Done.Get(), static_cast<DWORD>(ADeadline.count())) ==
+        WAIT_OBJECT_0)
+        return true;
+    // A call that hangs is rare and hard to catch twice: say at once where every thread stands.
+    PrintWhereThreadsStand();
+    return false;
 }
 
 void TDllTest::SetUp() {
