@@ -363,22 +363,19 @@ TKillTally KillTrialsInChild(int AExchangeTrials, int ACycleTrials,
             break;
         }
     }
-    // Stopped inside a write, the process leaves an empty tally: the last one read holds.
+    // A record that does not read holds nothing new: the last one read stands.
     if (!tally.Read(ATallyPath))
         tally = seen;
-    if (tally.Phase == TKillTally::NotStarted) {
-        DWORD code = 0;
-        GetExitCodeProcess(processHandle.Get(), &code);
+    DWORD code = 0;
+    GetExitCodeProcess(processHandle.Get(), &code);
+    if (tally.Phase == TKillTally::NotStarted)
         std::printf("the trials' process never reached its first trial: it ended with code %lu "
                     "after %.1f s\n",
                     code, Milliseconds(Clock::now() - started) / 1000);
-    }
-    if (tally.Phase == TKillTally::BetweenTrials && tally.Trials < AExchangeTrials + ACycleTrials) {
-        DWORD code = 0;
-        GetExitCodeProcess(processHandle.Get(), &code);
-        if (code != 0)
-            ++tally.Failed; // it stopped between trials: a trial's own step never ended
-    }
+    // Stopped between trials with an error: a trial's own step never ended.
+    if (tally.Phase == TKillTally::BetweenTrials && tally.Trials < AExchangeTrials + ACycleTrials &&
+        code != 0)
+        ++tally.Failed;
     return tally;
 }
 
