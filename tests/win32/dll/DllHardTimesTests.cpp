@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "terminal/tests/MachineContext.h"
 #include "terminal/tests/Watchdog.h"
 #include "tests/win32/dll/DllTestSupport.h"
 
@@ -457,7 +458,7 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
 // an expert's DLL call faults: nothing of the library runs after the fault.
 std::atomic<DWORD> FaultingThread{0};
 
-void __stdcall AbandonCall() {
+void AbandonCall() {
     ExitThread(7);
 }
 
@@ -465,7 +466,7 @@ LONG CALLBACK CatchFault(EXCEPTION_POINTERS* AException) {
     if (AException->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
         GetCurrentThreadId() != FaultingThread.load())
         return EXCEPTION_CONTINUE_SEARCH;
-    AException->ContextRecord->Eip = reinterpret_cast<DWORD>(&AbandonCall);
+    ContinueAt(*AException->ContextRecord, &AbandonCall);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
