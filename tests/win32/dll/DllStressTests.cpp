@@ -239,7 +239,8 @@ TEST_F(DllLifetime, HundredsOfPanelLifetimesLeaveNoThreadWindowHandleOrClassBehi
     const auto destroyed = Clock::now();
     RecordProperty("create_delete_cycle_us",
                    static_cast<int>(Milliseconds(deleted - start) / 200 * 1000));
-    RecordProperty("chart_life_us", static_cast<int>(Milliseconds(destroyed - deleted) / 50 * 1000));
+    RecordProperty("chart_life_us",
+                   static_cast<int>(Milliseconds(destroyed - deleted) / 50 * 1000));
 
     Progress("waiting for the panel threads to end");
     EXPECT_EQ(WaitForPanelThreads(0), 0) << "panel threads stayed behind";
