@@ -162,7 +162,7 @@ std::string Task = "?";
 // the backstop thread ends the program all the same, with calls that take no lock at all.
 std::atomic<ULONGLONG> ReportDeadline{0};
 std::atomic<UINT> ReportExitCode{0};
-constexpr ULONGLONG ReportMilliseconds = 15000;
+constexpr ULONGLONG ReportMilliseconds = 10000;
 
 void BeginReport(UINT AExitCode) {
     ReportExitCode.store(AExitCode);
