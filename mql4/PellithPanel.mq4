@@ -229,13 +229,13 @@ void AdoptOrders()
      {
       if(!OrderSelect(i, SELECT_BY_POS, MODE_TRADES) || !ChartComment(OrderComment(), number))
          continue;
-      g_lastClick = (int)MathMax(g_lastClick, StringToInteger(number));
+      g_lastClick = (int)MathMax(g_lastClick, (double)StringToInteger(number));
       if(OrderMagicNumber() == InpMagic && (OrderType() == OP_BUY || OrderType() == OP_SELL))
          Remember(OrderTicket(), StoredTrail(OrderTicket()));
      }
    for(int j = OrdersHistoryTotal() - 1; j >= 0; j--)
       if(OrderSelect(j, SELECT_BY_POS, MODE_HISTORY) && ChartComment(OrderComment(), number))
-         g_lastClick = (int)MathMax(g_lastClick, StringToInteger(number));
+         g_lastClick = (int)MathMax(g_lastClick, (double)StringToInteger(number));
   }
 
 bool Known(int ticket)
