@@ -45,8 +45,10 @@ input int    InpConfirmSeconds   = 60;    // Seconds to look for an order the se
 // g_trailErrors: the journal was told that the order's trailing stop is too tight.
 #define PELLITH_TRAIL_TOO_CLOSE  -1
 
-// The globals live as long as the expert stays on its chart: a change of timeframe, symbol or
-// inputs calls OnDeinit and OnInit but keeps them.
+// The globals live as long as the expert stays on its chart: a change of timeframe, symbol,
+// inputs or account calls OnDeinit and OnInit but keeps them. What must outlive a restart of the
+// terminal (the last click number, each order's trailing stop) is kept in global variables of
+// the terminal.
 int    g_chart       = 0;     // the chart window that carries the panel
 bool   g_created     = false; // TerminalCreate has been called for g_chart
 string g_symbol      = "";    // the symbol the panel shows
