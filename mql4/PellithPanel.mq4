@@ -785,6 +785,9 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
          return;
       if(OrderSymbol() != Symbol())
         {
+         // The chart's prices are another symbol's: stops sent with the order must do.
+         if((OrderStopLoss() != 0 || slPips <= 0) && (OrderTakeProfit() != 0 || tpPips <= 0))
+            return;
          error = "the chart shows another symbol now";
          break;
         }

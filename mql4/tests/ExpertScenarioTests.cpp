@@ -324,6 +324,29 @@ TEST(ExpertUnclearAnswer, AnotherClickWhileOneIsInDoubtIsRefusedAndTold) {
     EXPECT_EQ(kit.Server.OpenOrders().size(), 2u);
 }
 
+// The chart changes to another symbol while a click is in doubt: its order is still found and
+// kept; the chart's prices cannot place its stops, so a position without them is told.
+TEST(ExpertUnclearAnswer, AnOrderFoundAfterTheChartChangedSymbolKeepsOrTellsItsStops) {
+    for (bool market : {false, true}) {
+        SCOPED_TRACE(market ? "market execution" : "instant execution");
+        TExpertKit kit;
+        kit.Server.SetRules(market ? UnderMarketExecution() : Eurusd());
+        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 3000}});
+        kit.Click(expert, Buy);
+        expert.ChangeChart("GBPUSD", 1);
+        kit.Wait(expert, 5000);
+        EXPECT_EQ(kit.AlertsWith("buy 0.10 opened as #1 at 1.08462 after all"), 1)
+            << kit.AlertsText();
+        EXPECT_EQ(kit.AlertsWith("#1 is open WITHOUT its stop-loss and take-profit: the chart "
+                                 "shows another symbol now"),
+                  market ? 1 : 0)
+            << kit.AlertsText();
+        EXPECT_TRUE(kit.Modifies().empty());
+        EXPECT_EQ(kit.Sends().size(), 1u);
+    }
+}
+
 TEST(ExpertUnclearAnswer, AnExpertRemovedWhileLookingSaysTheOrderIsTheTradersToLookFor) {
     TExpertKit kit;
     auto& expert = kit.Attach("EURUSD");
