@@ -110,7 +110,7 @@ struct TServerRequest {
 
 // What happens to one request instead of the normal rules.
 struct TFault {
-    static constexpr long long Never = 1LL << 50;
+    static constexpr long long Never = 1LL << 50; // ListAfterMs beyond any wait of a test
 
     int Error = teNone;        // the answer
     bool PlaceAnyway = false;  // with an error: the order is opened all the same

@@ -226,7 +226,8 @@ string IntegerToString(mql_long AValue, int AStringLength = 0, ushort AFillSymbo
 int StringToCharArray(const string& AText, TMqlArray<uchar>& AArray, int AStart = 0,
                       int ACount = -1, uint ACodepage = CP_ACP);
 
-// StringToInteger reads an optional sign and the digits that follow it; 0 when there are none.
+// https://docs.mql4.com/convert/stringtointeger: an optional sign and the digits that follow
+// it; 0 when there are none.
 mql_long StringToInteger(const string& AText);
 
 // --- String functions: https://docs.mql4.com/strings --------------------------------------------
@@ -250,8 +251,7 @@ template <class T> int ArrayResize(TMqlArray<T>& AArray, int ANewSize, int ARese
 }
 
 // The terminal's global variables (https://docs.mql4.com/globals): named doubles that every
-// program of the terminal shares and that outlive a restart of the terminal. Any thread; the
-// mutex guards the map and is never held across a call out.
+// program of the terminal shares and that outlive a restart of the terminal. Any thread.
 class TMqlGlobalVariables {
 public:
     void Set(const std::string& AName, double AValue);
@@ -261,6 +261,8 @@ public:
     void Lose();
 
 private:
+    // Guards FValues; taken by every expert's thread for one map operation and nothing else, so
+    // a thread killed while holding it leaves at worst one value half written.
     mutable std::mutex FLock;
     std::map<std::string, double> FValues;
 };
