@@ -53,8 +53,6 @@ int    g_chart       = 0;     // the chart window that carries the panel
 bool   g_created     = false; // TerminalCreate has been called for g_chart
 string g_symbol      = "";    // the symbol the panel shows
 double g_values[4];           // lots, stop-loss, take-profit, trailing stop, as the panel shows them
-double g_shownAsk    = 0;     // the prices the panel shows since the last exchange: those clicked
-double g_shownBid    = 0;
 int    g_lastDeinit  = -1;    // the reason of the last OnDeinit; -1 before the first
 int    g_lastClick   = 0;     // the highest click number this chart is known to have used
 int    g_account     = 0;     // the account whose orders g_tickets holds; 0 before the first look
@@ -199,8 +197,6 @@ void CreatePanel()
    StringToCharArray(Symbol(), symbol); // ANSI code page, with the terminating zero
    TerminalCreate(Ask, Bid, Point, PipSize(), g_values[0], g_values[1], g_values[2],
                   g_values[3], Digits, g_chart, symbol);
-   g_shownAsk = Ask;
-   g_shownBid = Bid;
    g_symbol = Symbol();
    g_created = true;
   }
@@ -377,16 +373,11 @@ void Exchange()
   {
    if(!g_created)
       return;
-   // A click was made on the prices of the last exchange; this one shows the new ones.
-   double ask = g_shownAsk;
-   double bid = g_shownBid;
    int clicked = TerminalProcessMsg(Ask, Bid, Point, PipSize(), Digits, g_values, 4, g_chart);
-   g_shownAsk = Ask;
-   g_shownBid = Bid;
    if(clicked == 1)
-      OpenAtMarket(OP_BUY, ask);
+      OpenAtMarket(OP_BUY);
    else if(clicked == 2)
-      OpenAtMarket(OP_SELL, bid);
+      OpenAtMarket(OP_SELL);
   }
 
 //+------------------------------------------------------------------+
@@ -636,12 +627,13 @@ string TradingRefused()
 //+------------------------------------------------------------------+
 //| A market order with the panel's lot size, stop-loss and          |
 //| take-profit (pips from the open price; 0 pips: none), trailed by |
-//| the panel's trailing stop, at most the slippage away from the    |
-//| price clicked. One click is at most one order; a click that does |
-//| not become one is told.                                          |
+//| the panel's trailing stop. One click is at most one order; a     |
+//| click that does not become one is told.                          |
 //+------------------------------------------------------------------+
-void OpenAtMarket(int type, double clicked)
+void OpenAtMarket(int type)
   {
+   // The price the click is taken at, fresh on this exchange: every attempt is measured from it.
+   double clicked = (type == OP_BUY) ? Ask : Bid;
    g_halted = false; // a click is the trader's go-ahead after a common error
    string side = (type == OP_BUY) ? "buy" : "sell";
    string refused = TradingRefused();
