@@ -267,6 +267,8 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
         EXPECT_TRUE(Contains(kit.Host.Alerts[1], "buy 0.10 opened as #1 at "))
             << kit.Host.Alerts[1];
         const TServerOrder order = *kit.Server.Order(1);
+        EXPECT_EQ(order.Type, otBuy);
+        EXPECT_DOUBLE_EQ(order.Lots, 0.1);
         EXPECT_NEAR(order.StopLoss, order.OpenPrice - 0.0030, 1e-9);
         EXPECT_NEAR(order.TakeProfit, order.OpenPrice + 0.0060, 1e-9);
         // Taken over: trailed by the click's 10 pips.
