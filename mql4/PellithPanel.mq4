@@ -381,9 +381,10 @@ void Exchange()
   }
 
 //+------------------------------------------------------------------+
-//| What the trade server's answer means, in words.                  |
+//| What the trade server's answer means, in words; "" for an answer |
+//| the expert does not know.                                        |
 //+------------------------------------------------------------------+
-string ErrorText(int error)
+string KnownErrorText(int error)
   {
    switch(error)
      {
@@ -415,6 +416,7 @@ string ErrorText(int error)
       case PELLITH_ORDER_QUEUED:            return "the server queued the order";
       case PELLITH_DEALER_ACCEPTED:         return "the dealer accepted the order but has not filled it yet";
       case ERR_TRADE_MODIFY_DENIED:         return "the price is too close to the order's stops";
+      case ERR_TRADE_EXPIRATION_DENIED:     return "the broker does not allow expiry times";
       case ERR_TRADE_CONTEXT_BUSY:          return "the trade context is busy";
       case ERR_TRADE_TOO_MANY_ORDERS:       return "the broker's limit of open orders is reached";
       case ERR_TRADE_HEDGE_PROHIBITED:      return "hedging is prohibited";
@@ -423,7 +425,13 @@ string ErrorText(int error)
       case ERR_LONGS_NOT_ALLOWED:           return "buying is not allowed";
       case ERR_SHORTS_NOT_ALLOWED:          return "selling is not allowed";
      }
-   return "the server answered with error " + IntegerToString(error);
+   return "";
+  }
+
+string ErrorText(int error)
+  {
+   string text = KnownErrorText(error);
+   return (text != "") ? text : "the server answered with error " + IntegerToString(error);
   }
 
 //+------------------------------------------------------------------+
@@ -439,13 +447,15 @@ bool Transient(int error)
 
 //+------------------------------------------------------------------+
 //| Answers that leave open whether the server carried the request   |
-//| out: the order may be open, or open a while later.               |
+//| out: the order may be open, or open a while later. So is an      |
+//| answer of the server the expert does not know, or none at all    |
+//| (codes from 4000 on are the terminal's own: nothing was sent).   |
 //+------------------------------------------------------------------+
 bool OutcomeUnknown(int error)
   {
    return error == ERR_TRADE_TIMEOUT || error == ERR_NO_RESULT || error == ERR_COMMON_ERROR ||
           error == ERR_MALFUNCTIONAL_TRADE || error == PELLITH_ORDER_QUEUED ||
-          error == PELLITH_DEALER_ACCEPTED;
+          error == PELLITH_DEALER_ACCEPTED || (error < 4000 && KnownErrorText(error) == "");
   }
 
 //+------------------------------------------------------------------+

@@ -208,6 +208,7 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
          "after all"},
         {"no result (1), listed 1 s later", {teNoResult, true, 0, 1000}, false, 0, "after all"},
         {"malfunction (9), listed 2 s later", {9, true, 0, 2000}, true, 0, "after all"},
+        {"an answer the expert does not know", {199, true, 0, 1000}, true, 0, "after all"},
         {"the server cut the click's number off",
          {teTradeTimeout, true, 0, 3000},
          true,
