@@ -42,6 +42,7 @@ input int    InpConfirmSeconds   = 60;    // Seconds to look for an order the se
 // Answers of the server that stderror.mqh has no names for (the MQL4 book's table of errors).
 #define PELLITH_ORDER_QUEUED     142
 #define PELLITH_DEALER_ACCEPTED  143
+#define PELLITH_ORDER_DISCARDED  144
 // g_trailErrors: the journal was told that the order's trailing stop is too tight.
 #define PELLITH_TRAIL_TOO_CLOSE  -1
 
@@ -415,6 +416,7 @@ string KnownErrorText(int error)
       case ERR_TOO_MANY_REQUESTS:           return "too many requests";
       case PELLITH_ORDER_QUEUED:            return "the server queued the order";
       case PELLITH_DEALER_ACCEPTED:         return "the dealer accepted the order but has not filled it yet";
+      case PELLITH_ORDER_DISCARDED:         return "the order was discarded at its confirmation";
       case ERR_TRADE_MODIFY_DENIED:         return "the price is too close to the order's stops";
       case ERR_TRADE_EXPIRATION_DENIED:     return "the broker does not allow expiry times";
       case ERR_TRADE_CONTEXT_BUSY:          return "the trade context is busy";
