@@ -293,8 +293,9 @@ mql_long TMqlProgram::SymbolInfoInteger(const string& ASymbol, int AProperty) {
         return 0;
     }
     if (AProperty == SYMBOL_TRADE_EXEMODE)
-        return rules->Execution == TExecution::Market ? SYMBOL_TRADE_EXECUTION_MARKET
-                                                      : SYMBOL_TRADE_EXECUTION_INSTANT;
+        return rules->Execution == TExecution::Market || rules->Execution == TExecution::Exchange
+                   ? SYMBOL_TRADE_EXECUTION_MARKET
+                   : SYMBOL_TRADE_EXECUTION_INSTANT;
     FLastError = ERR_INVALID_FUNCTION_PARAMVALUE;
     return 0;
 }
