@@ -10,6 +10,7 @@ TMql5Program::TMql5Program(TTradeServer5& AServer, TMqlHost& AHost, TMqlChart AC
       FServer(AServer) {}
 
 void TMql5Program::RefreshPredefined() {
+    _Symbol = FChart.Symbol;
     if (const auto rules = FServer.Rules(FChart.Symbol)) {
         _Point = rules->Point;
         _Digits = rules->Digits;

@@ -237,6 +237,7 @@ public:
 
 protected:
     // --- Predefined variables: https://www.mql5.com/en/docs/predefined ------------------------
+    string _Symbol;
     double _Point = 0;
     int _Digits = 0;
     // https://www.mql5.com/en/docs/check/point, https://www.mql5.com/en/docs/check/digits
