@@ -439,6 +439,39 @@ TEST(Expert5Account, ForgetsThePreviousAccountsPositionsAndReadsTheNewAccountsMo
         EXPECT_NE(r.Request.Position, 1000) << "the other account's position";
 }
 
+// --- Chart changes ----------------------------------------------------------------------------
+
+TEST(Expert5ChartChange, ATimeframeKeepsThePanelASymbolGetsItsOwnWithWhatWasTyped) {
+    TExpertKit5 kit;
+    auto& expert = kit.Attach("EURUSD");
+    kit.Type(expert, 0, 0.37);
+    kit.Type(expert, 1, 12);
+    expert.Tick();
+    kit.Panel.Calls.clear();
+    expert.ChangeChart("EURUSD", 60);
+    EXPECT_TRUE(kit.Panel.Calls.empty());
+    const std::string chart = std::to_string(expert.Chart().WindowHandle);
+    expert.ChangeChart("USDJPY", 60);
+    EXPECT_EQ(kit.Panel.Calls, (std::vector<std::string>{"delete " + chart, "create " + chart}));
+    EXPECT_EQ(kit.PanelOf(expert).Symbol, "USDJPY");
+    kit.Click(expert, Buy);
+    ASSERT_EQ(kit.Deals().size(), 1u) << kit.AlertsText();
+    EXPECT_EQ(kit.Deals()[0].Request.Symbol, "USDJPY");
+    EXPECT_DOUBLE_EQ(kit.Deals()[0].Request.Volume, 0.37);
+    // 12 pips on a 3-digit quote.
+    EXPECT_NEAR(kit.Deals()[0].Request.StopLoss, 151.250 - 0.120, 1e-9);
+}
+
+TEST(Expert5ChartChange, NewInputsGiveAPanelWithTheNewInputsAndOtherReasonsRemoveIt) {
+    TExpertKit5 kit;
+    auto& expert = kit.Attach("EURUSD");
+    kit.Type(expert, 0, 0.37);
+    expert.ChangeInputs(Inputs(0.5, 20, 40, 5));
+    EXPECT_EQ(kit.PanelOf(expert).Values, (std::array<double, 4>{0.5, 20, 40, 5}));
+    expert.Deinit(mql::REASON_TEMPLATE);
+    EXPECT_TRUE(kit.Panel.Panels.empty());
+}
+
 // --- Messages ---------------------------------------------------------------------------------
 
 TEST(Expert5Messages, SayWhyInWordsWhenNothingCanBeSent) {
