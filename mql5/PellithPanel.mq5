@@ -783,9 +783,9 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
          return;
         }
       ZeroMemory(result);
-      OrderSend(request, result);
+      bool taken = OrderSend(request, result);
       retcode = result.retcode;
-      if((retcode == TRADE_RETCODE_DONE || retcode == TRADE_RETCODE_DONE_PARTIAL) &&
+      if(taken && (retcode == TRADE_RETCODE_DONE || retcode == TRADE_RETCODE_DONE_PARTIAL) &&
          result.deal != 0)
         {
          deal = result.deal;
@@ -948,8 +948,7 @@ void SetStops(long identifier, string what, double fill, double slPips, double t
       request.sl = sl;
       request.tp = tp;
       request.magic = InpMagic;
-      OrderSend(request, result);
-      if(result.retcode == TRADE_RETCODE_DONE || result.retcode == TRADE_RETCODE_NO_CHANGES)
+      if(OrderSend(request, result) || result.retcode == TRADE_RETCODE_NO_CHANGES)
         {
          Journal(name + ": stop-loss " + Price(sl) + ", take-profit " + Price(tp));
          return;
@@ -1044,8 +1043,7 @@ void TrailStops()
       request.sl = stop;
       request.tp = target;
       request.magic = InpMagic;
-      OrderSend(request, result);
-      if(result.retcode == TRADE_RETCODE_DONE)
+      if(OrderSend(request, result))
         {
          g_trailErrors[i] = 0;
          continue;
