@@ -78,22 +78,13 @@ std::vector<TServerRequest> TExpertKit::Modifies() const {
 }
 
 int TExpertKit::AlertsWith(const std::string& APart) const {
-    int count = 0;
-    for (const std::string& alert : Host.Alerts)
-        count += alert.find(APart) != std::string::npos;
-    return count;
+    return Host.AlertsWith(APart);
 }
 
 int TExpertKit::JournalWith(const std::string& APart) const {
-    int count = 0;
-    for (const std::string& line : Host.Journal)
-        count += line.find(APart) != std::string::npos;
-    return count;
+    return Host.JournalWith(APart);
 }
 
 std::string TExpertKit::AlertsText() const {
-    std::string text;
-    for (const std::string& alert : Host.Alerts)
-        text += alert + "\n";
-    return text;
+    return Host.AlertsText();
 }

@@ -31,3 +31,29 @@ TSymbolRules Xauusd() {
     rules.ContractSize = 100;
     return rules;
 }
+
+namespace {
+
+int CountWith(const std::vector<std::string>& ALines, const std::string& APart) {
+    int count = 0;
+    for (const std::string& line : ALines)
+        count += line.find(APart) != std::string::npos;
+    return count;
+}
+
+} // namespace
+
+int TFakeHost::AlertsWith(const std::string& APart) const {
+    return CountWith(Alerts, APart);
+}
+
+int TFakeHost::JournalWith(const std::string& APart) const {
+    return CountWith(Journal, APart);
+}
+
+std::string TFakeHost::AlertsText() const {
+    std::string text;
+    for (const std::string& alert : Alerts)
+        text += alert + "\n";
+    return text;
+}

@@ -15,6 +15,10 @@ public:
     void Print(const std::string& AText) override { Journal.push_back(AText); }
     mql::uint TickCount() override { return static_cast<mql::uint>(Now); }
     void Sleep(int AMs) override { Now += AMs > 0 ? AMs : 0; }
+    // How many alerts, and how many journal lines, contain APart; the alerts one to a line.
+    int AlertsWith(const std::string& APart) const;
+    int JournalWith(const std::string& APart) const;
+    std::string AlertsText() const;
 
     long long Now = 1000;
     std::vector<std::string> Alerts;

@@ -80,22 +80,13 @@ std::vector<TServerRequest5> TExpertKit5::Sltps() const {
 }
 
 int TExpertKit5::AlertsWith(const std::string& APart) const {
-    int count = 0;
-    for (const std::string& alert : Host.Alerts)
-        count += alert.find(APart) != std::string::npos;
-    return count;
+    return Host.AlertsWith(APart);
 }
 
 int TExpertKit5::JournalWith(const std::string& APart) const {
-    int count = 0;
-    for (const std::string& line : Host.Journal)
-        count += line.find(APart) != std::string::npos;
-    return count;
+    return Host.JournalWith(APart);
 }
 
 std::string TExpertKit5::AlertsText() const {
-    std::string text;
-    for (const std::string& alert : Host.Alerts)
-        text += alert + "\n";
-    return text;
+    return Host.AlertsText();
 }
