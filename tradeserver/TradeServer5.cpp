@@ -107,6 +107,8 @@ std::vector<TDeal5> TTradeServer5::SetQuote(const std::string& ASymbol, double A
         deal.Account = position.Account;
         deal.ListedAt = deal.Time;
         FAccounts[position.Account].Balance += deal.Profit;
+        FOrders.push_back({deal.Order, deal.PositionId, ASymbol, deal.Type, fpFok, deal.Volume,
+                           deal.Volume, deal.Magic, deal.Comment, deal.Time, deal.Account});
         FDeals.push_back(deal);
         closed.push_back(deal);
         it = FPositions.erase(it);
@@ -407,6 +409,8 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMark
                 Revalue(p, AMarket);
     }
     FDeals.push_back(deal);
+    FOrders.push_back({deal.Order, deal.PositionId, rules.Name, ARequest.Type, ARequest.Filling,
+                       ARequest.Volume, volume, ARequest.Magic, ARequest.Comment, now, FAccount});
 
     if (unclear) {
         // Done, but the terminal never heard of it.
@@ -527,6 +531,11 @@ std::vector<TPosition5> TTradeServer5::Positions() const {
 std::vector<TDeal5> TTradeServer5::Deals() const {
     std::lock_guard lock(FLock);
     return FDeals;
+}
+
+std::vector<TOrder5> TTradeServer5::Orders() const {
+    std::lock_guard lock(FLock);
+    return FOrders;
 }
 
 std::vector<TServerRequest5> TTradeServer5::Requests() const {

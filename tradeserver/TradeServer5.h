@@ -140,6 +140,22 @@ struct TDeal5 {
     long long ListedAt = 0;
 };
 
+// A market order of the history: every deal comes from one (a close at a stop-loss or take-profit
+// from the server's own).
+struct TOrder5 {
+    long long Ticket = 0;
+    long long PositionId = 0;
+    std::string Symbol;
+    int Type = otBuy;
+    int Filling = fpFok;
+    double VolumeInitial = 0;
+    double VolumeFilled = 0; // less than VolumeInitial after a partial fill: the rest cancelled
+    long long Magic = 0;
+    std::string Comment;
+    long long Time = 0;
+    int Account = 0;
+};
+
 // One request as the server received it, with its answer.
 struct TServerRequest5 {
     TTradeRequest5 Request;
@@ -188,6 +204,7 @@ public:
     // The whole book, whatever the terminal lists: for the tests and the demo.
     std::vector<TPosition5> Positions() const;
     std::vector<TDeal5> Deals() const;
+    std::vector<TOrder5> Orders() const;
     std::vector<TServerRequest5> Requests() const;
     void ClearRequests();
 
@@ -220,6 +237,7 @@ private:
     std::vector<TMarket> FMarkets;
     std::vector<TPosition5> FPositions; // open ones; a closed position leaves only its deals
     std::vector<TDeal5> FDeals;
+    std::vector<TOrder5> FOrders;
     std::vector<TServerRequest5> FRequests;
     std::deque<TFault> FDealFaults;
     std::deque<TFault> FSltpFaults;

@@ -201,6 +201,7 @@ TEST_F(TServer5Fixture, ClosesAtTheStopWithAnExitDeal) {
     ASSERT_EQ(closed.size(), 1u);
     EXPECT_EQ(closed[0].Entry, deOut);
     EXPECT_EQ(closed[0].Comment, "sl");
+    EXPECT_EQ(Server.Orders().back().Ticket, closed[0].Order);
     EXPECT_NEAR(closed[0].Profit, -6.2, 1e-6);
     EXPECT_TRUE(Server.Positions().empty());
     EXPECT_NEAR(Server.Balance(), 10000 - 6.2, 1e-6);
@@ -217,6 +218,10 @@ TEST_F(TServer5Fixture, APartialFillIsTheFillPolicysAnswer) {
     EXPECT_EQ(result.Retcode, rcDonePartial);
     EXPECT_DOUBLE_EQ(result.Volume, 0.25);
     EXPECT_DOUBLE_EQ(Server.Positions()[0].Volume, 0.25);
+    ASSERT_EQ(Server.Orders().size(), 1u);
+    EXPECT_EQ(Server.Orders()[0].Ticket, result.Order);
+    EXPECT_DOUBLE_EQ(Server.Orders()[0].VolumeInitial, 0.5);
+    EXPECT_DOUBLE_EQ(Server.Orders()[0].VolumeFilled, 0.25);
     EXPECT_EQ(Server.Send(Deal(otBuy, 0.5)).Retcode, rcReject) << "fill or kill: nothing";
     EXPECT_EQ(Server.Positions().size(), 1u);
 }
