@@ -1,29 +1,40 @@
 #!/usr/bin/perl
-# Translates an MQL4 expert into a C++ class over mql4/runtime/Mql4.h, so that the unchanged .mq4
-# can be compiled, run and tested outside the terminal. It handles the subset of MQL4 a plain
-# expert is written in and stops, naming the .mq4 line, at anything else:
+# Translates an MQL4 expert into a C++ class over mql4/runtime/Mql4.h, or an MQL5 expert (.mq5)
+# into one over mql5/runtime/Mql5.h, so that the unchanged expert can be compiled, run and tested
+# outside the terminal. It handles the subset of the language a plain expert is written in and
+# stops, naming the source line, at anything else:
 #
-#   #property (strict is required), #include <stderror.mqh>, #define NAME literal,
+#   #property (.mq4: strict is required), #define NAME literal,
+#   .mq4: #include <stderror.mqh>    -> nothing (the runtime has the codes); .mq5: no #include
+#   .mq5: MQL5's trade structures and ENUM_ types, as types of variables and parameters
 #   one #import "x.dll" block        -> a nested TImports interface that the class calls through
 #   input TYPE NAME = value;         -> a member, and a field of the nested TInputs
-#   global variables and arrays      -> members, zero-initialised as MQL4 globals are
+#   global variables and arrays      -> members, zero-initialised as MQL globals are
 #   functions                        -> member functions (OnInit, OnDeinit, OnTick, OnTimer
 #                                       override the runtime's event handlers)
 #   TYPE name[N], TYPE &name[]       -> TMqlArray<TYPE>
-#   long, char                       -> mql_long, mql_char (64-bit and signed, as in MQL4)
+#   long, char                       -> mql_long, mql_char (64-bit and signed, as in MQL)
 #
-# Usage: mq4tocpp.pl INPUT.mq4 OUTPUT.h
+# Usage: mq4tocpp.pl INPUT.mq4|INPUT.mq5 OUTPUT.h
 use strict;
 use warnings;
 
 my ($input, $output) = @ARGV;
-die "usage: $0 INPUT.mq4 OUTPUT.h\n" unless defined $output;
+die "usage: $0 INPUT.mq4|INPUT.mq5 OUTPUT.h\n" unless defined $output;
+my $mql5 = $input =~ /\.mq5$/i;
+# What differs between the languages' translations: the runtime, the namespace, the base class
+# and the server it trades with.
+my %target = $mql5
+    ? (name => 'MQL5', ext => 'mq5', ns => 'mql5', runtime => 'mql5/runtime/Mql5.h',
+       base => 'TMql5Program', server => 'TTradeServer5')
+    : (name => 'MQL4', ext => 'mq4', ns => 'mql4', runtime => 'mql4/runtime/Mql4.h',
+       base => 'TMqlProgram', server => 'TTradeServer');
 open(my $in, '<', $input) or die "$input: $!\n";
 my $source = do { local $/; <$in> };
 close $in;
 $source =~ s/\r\n?/\n/g;
 (my $base = $input) =~ s{.*[/\\]}{};
-$base =~ s/\.mq4$//i;
+$base =~ s/\.mq[45]$//i;
 die "$input: the file name must be a C++ identifier\n" unless $base =~ /^[A-Za-z_]\w*$/;
 my $class = "T$base";
 
@@ -32,10 +43,12 @@ sub fail {
     die "$input:$line: error: $message\n";
 }
 
-my $TYPES = qr/(?:bool|char|uchar|short|ushort|int|uint|long|ulong|float|double|string|color|datetime)/;
+my $TYPES = $mql5
+    ? qr/(?:bool|char|uchar|short|ushort|int|uint|long|ulong|float|double|string|color|datetime|MqlTradeRequest|MqlTradeResult|MqlTradeCheckResult|MqlTick|ENUM_[A-Z_]+)/
+    : qr/(?:bool|char|uchar|short|ushort|int|uint|long|ulong|float|double|string|color|datetime)/;
 
-# C++ (and MQL4) constructs this translator does not carry over: the build must not accept code
-# that MQL4 lacks or that would change meaning as a class member.
+# C++ (and MQL) constructs this translator does not carry over: the build must not accept code
+# that MQL lacks or that would change meaning as a class member.
 my @REJECTED = qw(class struct union enum template typename namespace using typedef operator new
     delete this virtual friend public private protected auto nullptr constexpr static_cast
     dynamic_cast const_cast reinterpret_cast decltype try catch throw goto static extern sinput
@@ -112,7 +125,7 @@ for my $k (0 .. $#lines) {
         $strict = 1;
     } elsif ($line =~ /^\s*#\s*property\s+(copyright|link|version|description)\s+("(?:[^"\\]|\\.)*")\s*$/) {
         push @{$properties{$1}}, $2;
-    } elsif ($line =~ /^\s*#\s*include\s*<stderror\.mqh>\s*$/) {
+    } elsif (!$mql5 && $line =~ /^\s*#\s*include\s*<stderror\.mqh>\s*$/) {
         # The runtime defines the error codes.
     } elsif ($line =~ /^\s*#\s*define\s+([A-Za-z_]\w*)\s+(-?\d+)\s*$/) {
         push @defines, [$number, "static constexpr int $1 = $2;"];
@@ -130,7 +143,7 @@ for my $k (0 .. $#lines) {
     $lines[$k] = '';
 }
 fail(scalar @lines, 'the #import block is not closed') if $in_import;
-fail(1, 'the expert must declare #property strict') unless $strict;
+fail(1, 'the expert must declare #property strict') unless $strict || $mql5;
 $code = join "\n", @lines;
 
 # --- Checks on every token ----------------------------------------------------------------------
@@ -144,7 +157,7 @@ $code = join "\n", @lines;
             fail($number, "'$1' is not handled") if $REJECTED{$1};
         }
         fail($number, "'$1' is not handled") if $bare =~ /(::|->|\.\.\.|\[\s*[&=]|#)/;
-        fail($number, "'long long' is not MQL4") if $bare =~ /\blong\s+long\b/;
+        fail($number, "'long long' is not $target{name}") if $bare =~ /\blong\s+long\b/;
     }
 }
 
@@ -222,7 +235,7 @@ my %events = (OnInit => 'int()', OnDeinit => 'void(const int)', OnTick => 'void(
             if ($depth == 0) {
                 my $item = substr($code, $start, $i + 1 - $start);
                 # A function body ends its item; an initializer waits for its semicolon.
-                if ($item !~ /=\s*\{/) {
+                if ($item !~ /^[^{]*=\s*\{/) {
                     handle_item($item, $start);
                     $start = $i + 1;
                 }
@@ -269,14 +282,14 @@ sub handle_item {
             $cpp .= ' override';
         }
         my $translated = translate_arrays($body, $line);
-        # The body keeps its lines, so that the compiler's messages name the .mq4 line.
+        # The body keeps its lines, so that the compiler's messages name the source line.
         push @members, "$directive\n    $cpp" . ("\n" x ($gap =~ tr/\n//)) . " {$translated}";
         return;
     }
 
     if ($item =~ /^(?:const\s+)?$TYPES\s+[A-Za-z_]\w*\s*(?:\[[^\]]*\])?\s*(?:=\s*([^;]*))?;$/s) {
         my $cpp = translate_arrays($item, $line);
-        # MQL4 zero-initialises globals; a C++ member would not be.
+        # MQL zero-initialises globals; a C++ member would not be.
         $cpp =~ s/^((?:const\s+)?\S+\s+[A-Za-z_]\w*)\s*;$/$1\{\};/ unless $cpp =~ /=/;
         push @members, "$directive\n    $cpp";
         return;
@@ -288,11 +301,11 @@ sub handle_item {
 # --- The class ------------------------------------------------------------------------------------
 my $version = $properties{version} ? $properties{version}[0] : '""';
 my $text = <<"EOT";
-// Generated by mql4/mq4tocpp.pl from $base.mq4: edit the .mq4, not this file.
+// Generated by mql4/mq4tocpp.pl from $base.$target{ext}: edit the .$target{ext}, not this file.
 #pragma once
-#include "mql4/runtime/Mql4.h"
+#include "$target{runtime}"
 
-namespace mql4 {
+namespace $target{ns} {
 
 // The functions of the #import block ("${\($import_library // '')}"), for the terminal to provide.
 struct ${class}Imports {
@@ -305,15 +318,15 @@ struct ${class}Inputs {
 @{[join "\n", map { "    $_->[0] $_->[1] = $_->[2];" } @inputs]}
 };
 
-class $class : public TMqlProgram {
+class $class : public $target{base} {
   public:
     static constexpr const char* Version = $version;
     using TImports = ${class}Imports;
     using TInputs = ${class}Inputs;
 
-    $class(TTradeServer& AServer, TMqlHost& AHost, TMqlChart AChart, TImports& AImports,
+    $class($target{server}& AServer, TMqlHost& AHost, TMqlChart AChart, TImports& AImports,
            const TInputs& AInputs = TInputs())
-        : TMqlProgram(AServer, AHost, std::move(AChart)), FImports(AImports) {
+        : $target{base}(AServer, AHost, std::move(AChart)), FImports(AImports) {
         SetInputs(AInputs);
     }
 
@@ -341,7 +354,7 @@ $text .= <<"EOT";
 #pragma GCC diagnostic pop
 };
 
-} // namespace mql4
+} // namespace $target{ns}
 EOT
 
 open(my $out, '>', "$output.tmp") or die "$output: $!\n";

@@ -1,24 +1,13 @@
 #include "tradeserver/TradeServer.h"
 
+#include "tradeserver/MarketRules.h"
+
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Prices and volumes are compared with a small tolerance: the expert's doubles come from
-// decimal arithmetic and are never exactly the server's.
-constexpr double Tolerance = 1e-7;
-
-bool OnGrid(double AValue, double AStep) {
-    const double steps = AValue / AStep;
-    return std::abs(steps - std::round(steps)) < 1e-6;
-}
-
-double ClosingPrice(int AType, double ABid, double AAsk) {
-    return AType == otBuy ? ABid : AAsk;
-}
-
-} // namespace
+using market_rules::ClosingPrice;
+using market_rules::OnGrid;
+using market_rules::Tolerance;
 
 double OrderProfit(const TSymbolRules& ARules, int AType, double ALots, double AOpen,
                    double AClose) {
@@ -147,9 +136,8 @@ std::optional<TFault> TTradeServer::Next(std::deque<TFault>& AFaults) {
 
 void TTradeServer::MoveMarket(TMarket& AMarket, double APoints) {
     const double move = APoints * AMarket.Rules.Point;
-    const double scale = std::pow(10.0, AMarket.Rules.Digits);
-    AMarket.Bid = std::round((AMarket.Bid + move) * scale) / scale;
-    AMarket.Ask = std::round((AMarket.Ask + move) * scale) / scale;
+    AMarket.Bid = market_rules::RoundToDigits(AMarket.Bid + move, AMarket.Rules.Digits);
+    AMarket.Ask = market_rules::RoundToDigits(AMarket.Ask + move, AMarket.Rules.Digits);
 }
 
 void TTradeServer::Revalue(TServerOrder& AOrder, const TMarket& AMarket) {
@@ -160,23 +148,10 @@ void TTradeServer::Revalue(TServerOrder& AOrder, const TMarket& AMarket) {
 // The stop-level rule for the stops of a market order, measured from the price it would close at.
 int TTradeServer::CheckStops(const TMarket& AMarket, int AType, double AStopLoss,
                              double ATakeProfit) const {
-    const TSymbolRules& rules = AMarket.Rules;
-    if (!std::isfinite(AStopLoss) || !std::isfinite(ATakeProfit) || AStopLoss < 0 ||
-        ATakeProfit < 0)
-        return teInvalidStops;
-    if ((AStopLoss != 0 && !OnGrid(AStopLoss, rules.Point)) ||
-        (ATakeProfit != 0 && !OnGrid(ATakeProfit, rules.Point)))
-        return teInvalidStops;
-    const double minimum = rules.StopLevel * rules.Point - rules.Point * Tolerance;
-    const double price = ClosingPrice(AType, AMarket.Bid, AMarket.Ask);
-    const double direction = AType == otBuy ? 1 : -1;
-    if (AStopLoss != 0 &&
-        !(direction * (price - AStopLoss) > 0 && direction * (price - AStopLoss) >= minimum))
-        return teInvalidStops;
-    if (ATakeProfit != 0 &&
-        !(direction * (ATakeProfit - price) > 0 && direction * (ATakeProfit - price) >= minimum))
-        return teInvalidStops;
-    return teNone;
+    return market_rules::StopsFit(AMarket.Rules, AMarket.Bid, AMarket.Ask, AType, AStopLoss,
+                                  ATakeProfit)
+               ? teNone
+               : teInvalidStops;
 }
 
 int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, double APrice,
@@ -213,7 +188,7 @@ int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, doub
 
     const double current = AType == otBuy ? market->Ask : market->Bid;
     double fill = current;
-    if (rules.Execution == TExecution::Market) {
+    if (rules.Execution == TExecution::Market || rules.Execution == TExecution::Exchange) {
         // The broker fills at its own price and takes no stops with the order.
         if (AStopLoss != 0 || ATakeProfit != 0)
             return answer(teInvalidStops);
@@ -284,14 +259,9 @@ bool TTradeServer::Modify(int ATicket, double AStopLoss, double ATakeProfit, int
         std::abs(ATakeProfit - order.TakeProfit) < rules.Point / 2)
         return answer(teNoResult);
     // An order whose stop or target is within the freeze level of the market is frozen.
-    if (rules.FreezeLevel > 0) {
-        const double price = ClosingPrice(order.Type, market.Bid, market.Ask);
-        const double direction = order.Type == otBuy ? 1 : -1;
-        const double freeze = rules.FreezeLevel * rules.Point * (1 + Tolerance);
-        if ((order.StopLoss != 0 && direction * (price - order.StopLoss) <= freeze) ||
-            (order.TakeProfit != 0 && direction * (order.TakeProfit - price) <= freeze))
-            return answer(teTradeModifyDenied);
-    }
+    if (market_rules::Frozen(rules, market.Bid, market.Ask, order.Type, order.StopLoss,
+                             order.TakeProfit))
+        return answer(teTradeModifyDenied);
     if (const int stops = CheckStops(market, order.Type, AStopLoss, ATakeProfit))
         return answer(stops);
     order.StopLoss = AStopLoss;

@@ -54,7 +54,14 @@ enum TTradeError : int {
     teInvalidTicket = 4108,
 };
 
-enum class TExecution { Instant, Market };
+// Request and Exchange are MetaTrader 5's: the MT4 server takes Request as Instant and Exchange as
+// Market.
+enum class TExecution { Instant, Market, Request, Exchange };
+
+// SYMBOL_FILLING_MODE's flags
+// (https://www.mql5.com/en/docs/constants/environment_state/marketinfoconstants).
+constexpr int sfFok = 1;
+constexpr int sfIoc = 2;
 
 struct TSymbolRules {
     std::string Name;
@@ -66,6 +73,8 @@ struct TSymbolRules {
     double MinLot = 0.01;
     double LotStep = 0.01;
     double MaxLot = 100;
+    double VolumeLimit = 0;       // MT5: most lots of one symbol open in one direction (0: none)
+    int FillingModes = sfFok;     // MT5: the filling policies allowed besides the execution's own
     double ContractSize = 100000; // units of the base currency per lot
     bool DollarIsBase = false;    // profit in the quote currency, converted at the close price
     bool TradeAllowed = true;
@@ -116,6 +125,7 @@ struct TFault {
     bool PlaceAnyway = false;  // with an error: the order is opened all the same
     double MoveBidPoints = 0;  // the market moves before the server answers (requotes, slippage)
     long long ListAfterMs = 0; // with PlaceAnyway: the terminal lists the order only this late
+    double FillLots = 0;       // MT5: the market has only this many lots for the deal (0: enough)
 };
 
 class TTradeServer {

@@ -1,7 +1,6 @@
 #include "mql4/runtime/Mql4.h"
 
 #include <algorithm>
-#include <charconv>
 #include <mutex>
 
 namespace mql4 {
@@ -21,219 +20,10 @@ std::vector<TServerOrder> Pool(const TTradeServer& AServer, int APool) {
 
 } // namespace
 
-double NormalizeDouble(double AValue, int ADigits) {
-    if (!std::isfinite(AValue))
-        return AValue;
-    const double scale = std::pow(10.0, std::clamp(ADigits, 0, 8));
-    const double scaled = AValue * scale;
-    // Beyond 2^52 a double has no fraction left to round.
-    return std::fabs(scaled) < 4.5e15 ? std::round(scaled) / scale : AValue;
-}
-
-string DoubleToString(double AValue, int ADigits) {
-    if (std::isnan(AValue))
-        return "nan";
-    if (std::isinf(AValue))
-        return AValue > 0 ? "inf" : "-inf";
-    char buffer[400];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, AValue, std::chars_format::fixed,
-                                   std::clamp(ADigits, 0, 16))
-                         .ptr;
-    return string(std::string(buffer, end));
-}
-
-string IntegerToString(mql_long AValue, int AStringLength, ushort AFillSymbol) {
-    std::string text = std::to_string(AValue);
-    if (AStringLength > static_cast<int>(text.size()))
-        text.insert(0, static_cast<std::size_t>(AStringLength) - text.size(),
-                    static_cast<char>(AFillSymbol));
-    return string(text);
-}
-
-int StringToCharArray(const string& AText, TMqlArray<uchar>& AArray, int AStart, int ACount,
-                      uint ACodepage) {
-    (void)ACodepage; // symbol names are ASCII
-    const std::string& text = AText.Std();
-    const int available = static_cast<int>(text.size()) + 1;
-    const int count = ACount < 0 ? available : std::min(ACount, available);
-    if (AArray.Fixed()) {
-        if (AStart + count > AArray.Size())
-            throw TMqlCriticalError("array out of range");
-    } else {
-        AArray.Resize(AStart + count);
-    }
-    for (int i = 0; i < count; ++i)
-        AArray[AStart + i] = i < static_cast<int>(text.size()) ? static_cast<uchar>(text[i]) : 0;
-    return count;
-}
-
-mql_long StringToInteger(const string& AText) {
-    const std::string& text = AText.Std();
-    std::size_t at = text.find_first_not_of(" \t");
-    if (at == std::string::npos)
-        return 0;
-    if (text[at] == '+')
-        ++at;
-    mql_long value = 0;
-    std::from_chars(text.data() + at, text.data() + text.size(), value);
-    return value;
-}
-
-int StringLen(const string& AText) {
-    return static_cast<int>(AText.Std().size());
-}
-
-string StringSubstr(const string& AText, int AStart, int ALength) {
-    const std::string& text = AText.Std();
-    if (AStart < 0 || AStart >= static_cast<int>(text.size()))
-        return string();
-    const std::size_t count = ALength < 0 ? std::string::npos : static_cast<std::size_t>(ALength);
-    return string(text.substr(static_cast<std::size_t>(AStart), count));
-}
-
-void TMqlGlobalVariables::Set(const std::string& AName, double AValue) {
-    std::lock_guard lock(FLock);
-    FValues[AName] = AValue;
-}
-
-std::optional<double> TMqlGlobalVariables::Get(const std::string& AName) const {
-    std::lock_guard lock(FLock);
-    const auto it = FValues.find(AName);
-    if (it == FValues.end())
-        return std::nullopt;
-    return it->second;
-}
-
-bool TMqlGlobalVariables::Delete(const std::string& AName) {
-    std::lock_guard lock(FLock);
-    return FValues.erase(AName) > 0;
-}
-
-void TMqlGlobalVariables::Lose() {
-    std::lock_guard lock(FLock);
-    FValues.clear();
-}
-
-int StringFind(const string& AText, const string& AMatch, int AStart) {
-    if (AStart < 0 || AStart > static_cast<int>(AText.Std().size()))
-        return -1;
-    const auto at = AText.Std().find(AMatch.Std(), static_cast<std::size_t>(AStart));
-    return at == std::string::npos ? -1 : static_cast<int>(at);
-}
-
 TMqlProgram::TMqlProgram(TTradeServer& AServer, TMqlHost& AHost, TMqlChart AChart)
-    : FServer(AServer), FHost(AHost), FChart(std::move(AChart)) {}
-
-void TMqlProgram::Run(void (TMqlProgram::*AEvent)()) {
-    if (!FRunning)
-        return;
-    try {
-        RefreshRates();
-        (this->*AEvent)();
-    } catch (const TMqlCriticalError& error) {
-        // The terminal stops the expert without OnDeinit.
-        FCritical = error.what();
-        FRunning = false;
-        FTimerMs = 0;
-        FHost.Print(std::string("critical error: ") + error.what() + "; the expert stopped");
-    }
-}
-
-bool TMqlProgram::Init() {
-    FRunning = true;
-    FLastError = 0;
-    int result = INIT_FAILED;
-    try {
-        RefreshRates();
-        result = OnInit();
-    } catch (const TMqlCriticalError& error) {
-        FCritical = error.what();
-        FHost.Print(std::string("critical error: ") + error.what() + "; the expert stopped");
-        FRunning = false;
-        return false;
-    }
-    if (result != INIT_SUCCEEDED) {
-        Deinit(REASON_INITFAILED);
-        return false;
-    }
-    return true;
-}
-
-void TMqlProgram::Tick() {
-    Run(&TMqlProgram::OnTick);
-}
-
-void TMqlProgram::Timer() {
-    if (FTimerMs > 0)
-        Run(&TMqlProgram::OnTimer);
-}
-
-void TMqlProgram::Deinit(int AReason) {
-    if (!FRunning)
-        return;
-    try {
-        RefreshRates();
-        OnDeinit(AReason);
-    } catch (const TMqlCriticalError& error) {
-        FCritical = error.what();
-    }
-    FRunning = false;
-    FTimerMs = 0;
-}
-
-void TMqlProgram::ChangeChart(const std::string& ASymbol, int APeriod) {
-    Deinit(REASON_CHARTCHANGE);
-    FChart.Symbol = ASymbol;
-    FChart.Period = APeriod;
-    Init();
-}
-
-void TMqlProgram::AccountChanged() {
-    Deinit(REASON_ACCOUNT);
-    Init();
-}
-
-int TMqlProgram::GetLastError() {
-    const int error = FLastError;
-    FLastError = 0;
-    return error;
-}
-
-int TMqlProgram::MQLInfoInteger(int AProperty) const {
-    switch (AProperty) {
-    case MQL_DLLS_ALLOWED:
-        return FChart.DllsAllowed;
-    case MQL_TRADE_ALLOWED:
-        return FChart.LiveTrading;
-    }
-    return 0;
-}
-
-int TMqlProgram::TerminalInfoInteger(int AProperty) const {
-    switch (AProperty) {
-    case TERMINAL_CONNECTED:
-        return FChart.Connected;
-    case TERMINAL_TRADE_ALLOWED:
-        return FChart.AutoTrading;
-    }
-    return 0;
-}
-
-mql_long TMqlProgram::ChartGetInteger(mql_long AChartId, int AProperty, int ASubWindow) {
-    if ((AChartId != 0 && AChartId != FChart.Id) || ASubWindow != 0 ||
-        AProperty != CHART_WINDOW_HANDLE) {
-        FLastError = ERR_INVALID_FUNCTION_PARAMVALUE;
-        return 0;
-    }
-    return FChart.WindowHandle;
-}
-
-bool TMqlProgram::EventSetMillisecondTimer(int AMs) {
-    if (AMs <= 0)
-        return false;
-    FTimerMs = AMs;
-    return true;
-}
+    : TMqlProgramBase(AHost, std::move(AChart),
+                      {ERR_INVALID_FUNCTION_PARAMVALUE, ERR_GLOBAL_VARIABLE_NOT_FOUND}),
+      FServer(AServer) {}
 
 bool TMqlProgram::RefreshRates() {
     const auto rules = FServer.Rules(FChart.Symbol);
@@ -293,8 +83,9 @@ mql_long TMqlProgram::SymbolInfoInteger(const string& ASymbol, int AProperty) {
         return 0;
     }
     if (AProperty == SYMBOL_TRADE_EXEMODE)
-        return rules->Execution == TExecution::Market ? SYMBOL_TRADE_EXECUTION_MARKET
-                                                      : SYMBOL_TRADE_EXECUTION_INSTANT;
+        return rules->Execution == TExecution::Market || rules->Execution == TExecution::Exchange
+                   ? SYMBOL_TRADE_EXECUTION_MARKET
+                   : SYMBOL_TRADE_EXECUTION_INSTANT;
     FLastError = ERR_INVALID_FUNCTION_PARAMVALUE;
     return 0;
 }
@@ -350,31 +141,6 @@ int TMqlProgram::OrdersTotal() {
 
 int TMqlProgram::OrdersHistoryTotal() {
     return static_cast<int>(Pool(FServer, MODE_HISTORY).size());
-}
-
-bool TMqlProgram::GlobalVariableCheck(const string& AName) {
-    return FHost.GlobalVariables.Get(AName.Std()).has_value();
-}
-
-double TMqlProgram::GlobalVariableGet(const string& AName) {
-    if (const auto value = FHost.GlobalVariables.Get(AName.Std()))
-        return *value;
-    FLastError = ERR_GLOBAL_VARIABLE_NOT_FOUND;
-    return 0;
-}
-
-datetime TMqlProgram::GlobalVariableSet(const string& AName, double AValue) {
-    // A name is at most 63 characters long.
-    if (AName.Std().empty() || AName.Std().size() > 63) {
-        FLastError = ERR_INVALID_FUNCTION_PARAMVALUE;
-        return 0;
-    }
-    FHost.GlobalVariables.Set(AName.Std(), AValue);
-    return std::max<datetime>(TimeCurrent(), 1);
-}
-
-bool TMqlProgram::GlobalVariableDel(const string& AName) {
-    return FHost.GlobalVariables.Delete(AName.Std());
 }
 
 bool TMqlProgram::OrderSelect(int AIndex, int ASelect, int APool) {

@@ -1,37 +1,5 @@
 #include "mql4/tests/ExpertKit.h"
 
-TSymbolRules Eurusd() {
-    TSymbolRules rules;
-    rules.Name = "EURUSD";
-    return rules;
-}
-
-TSymbolRules Gbpusd() {
-    TSymbolRules rules;
-    rules.Name = "GBPUSD";
-    rules.Digits = 4;
-    rules.Point = 0.0001;
-    return rules;
-}
-
-TSymbolRules Usdjpy() {
-    TSymbolRules rules;
-    rules.Name = "USDJPY";
-    rules.Digits = 3;
-    rules.Point = 0.001;
-    rules.DollarIsBase = true;
-    return rules;
-}
-
-TSymbolRules Xauusd() {
-    TSymbolRules rules;
-    rules.Name = "XAUUSD";
-    rules.Digits = 2;
-    rules.Point = 0.01;
-    rules.ContractSize = 100;
-    return rules;
-}
-
 TExpertKit::TExpertKit() : Server([this] { return Host.Now; }) {
     for (const TSymbolRules& rules : {Eurusd(), Gbpusd(), Usdjpy(), Xauusd()})
         Server.AddSymbol(rules);
@@ -110,22 +78,13 @@ std::vector<TServerRequest> TExpertKit::Modifies() const {
 }
 
 int TExpertKit::AlertsWith(const std::string& APart) const {
-    int count = 0;
-    for (const std::string& alert : Host.Alerts)
-        count += alert.find(APart) != std::string::npos;
-    return count;
+    return Host.AlertsWith(APart);
 }
 
 int TExpertKit::JournalWith(const std::string& APart) const {
-    int count = 0;
-    for (const std::string& line : Host.Journal)
-        count += line.find(APart) != std::string::npos;
-    return count;
+    return Host.JournalWith(APart);
 }
 
 std::string TExpertKit::AlertsText() const {
-    std::string text;
-    for (const std::string& alert : Host.Alerts)
-        text += alert + "\n";
-    return text;
+    return Host.AlertsText();
 }

@@ -1,9 +1,9 @@
 #pragma once
-// A terminal in miniature for the translated expert: the simulated trade server, a clock that
-// Sleep moves on at once, the Alerts and the journal, the terminal's global variables, and a
-// scripted panel standing in for the three exports of Pellith.dll (it keeps each chart's four
-// fields and clicks as the library does: a second TerminalCreate on a chart with a panel changes
-// nothing).
+// A terminal in miniature for the translated expert: the simulated trade server, the host of
+// TerminalKit.h (a clock that Sleep moves on at once, the Alerts and the journal, the terminal's
+// global variables), and a scripted panel standing in for the three exports of Pellith.dll (it
+// keeps each chart's four fields and clicks as the library does: a second TerminalCreate on a
+// chart with a panel changes nothing).
 
 #include <array>
 #include <deque>
@@ -13,18 +13,7 @@
 #include <vector>
 
 #include "mql4/PellithPanel.h"
-
-class TFakeHost : public mql4::TMqlHost {
-public:
-    void Alert(const std::string& AText) override { Alerts.push_back(AText); }
-    void Print(const std::string& AText) override { Journal.push_back(AText); }
-    mql4::uint TickCount() override { return static_cast<mql4::uint>(Now); }
-    void Sleep(int AMs) override { Now += AMs > 0 ? AMs : 0; }
-
-    long long Now = 1000;
-    std::vector<std::string> Alerts;
-    std::vector<std::string> Journal;
-};
+#include "mql4/tests/TerminalKit.h"
 
 class TFakePanel : public mql4::TPellithPanelImports {
 public:
@@ -65,12 +54,6 @@ public:
     std::map<int, TPanel> Panels;
     std::vector<std::string> Calls;
 };
-
-// Symbols with the digits of the common kinds of quotes.
-TSymbolRules Eurusd(); // 5 digits
-TSymbolRules Gbpusd(); // 4 digits
-TSymbolRules Usdjpy(); // 3 digits
-TSymbolRules Xauusd(); // 2 digits
 
 class TExpertKit {
 public:

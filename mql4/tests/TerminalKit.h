@@ -1,0 +1,32 @@
+#pragma once
+// What the MT4 and MT5 experts' test kits share: a terminal host whose clock Sleep moves on at
+// once and that keeps the Alerts and the journal, and symbols with the digits of the common kinds
+// of quotes.
+
+#include <string>
+#include <vector>
+
+#include "mql4/runtime/MqlCommon.h"
+#include "tradeserver/TradeServer.h"
+
+class TFakeHost : public mql::TMqlHost {
+public:
+    void Alert(const std::string& AText) override { Alerts.push_back(AText); }
+    void Print(const std::string& AText) override { Journal.push_back(AText); }
+    mql::uint TickCount() override { return static_cast<mql::uint>(Now); }
+    void Sleep(int AMs) override { Now += AMs > 0 ? AMs : 0; }
+    // How many alerts, and how many journal lines, contain APart; the alerts one to a line.
+    int AlertsWith(const std::string& APart) const;
+    int JournalWith(const std::string& APart) const;
+    std::string AlertsText() const;
+
+    long long Now = 1000;
+    std::vector<std::string> Alerts;
+    std::vector<std::string> Journal;
+};
+
+// Symbols with the digits of the common kinds of quotes.
+TSymbolRules Eurusd(); // 5 digits
+TSymbolRules Gbpusd(); // 4 digits
+TSymbolRules Usdjpy(); // 3 digits
+TSymbolRules Xauusd(); // 2 digits

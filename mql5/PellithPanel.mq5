@@ -1,0 +1,1057 @@
+//+------------------------------------------------------------------+
+//|                                               PellithPanel.mq5   |
+//| Shows the Pellith order-entry panel on the chart and makes the   |
+//| deals it asks for: click the bid to sell, the ask to buy.        |
+//| Needs the 64-bit Pellith.dll in MQL5\Libraries and "Allow DLL    |
+//| imports".                                                        |
+//+------------------------------------------------------------------+
+#property copyright "Pellith"
+#property version   "1.20"
+#property description "Order-entry panel: lot size, stop-loss, take-profit and trailing stop"
+#property description "in pips; click the bid to sell at market, the ask to buy at market."
+
+#import "Pellith.dll"
+// The panel on this chart: initial field values, the chart window (a 64-bit handle), the symbol
+// as zero-terminated ANSI text.
+void TerminalCreate(double ask, double bid, double point, double pipSize, double lots,
+                    double stopLossPips, double takeProfitPips, double trailingStopPips,
+                    int digits, long chartWindow, uchar &symbol[]);
+// Refreshes the panel's prices and fills values[0..3] with lots, stop-loss, take-profit and
+// trailing stop; returns 1 when the ask (buy) was clicked, 2 for the bid (sell), else 0.
+int  TerminalProcessMsg(double ask, double bid, double point, double pipSize, int digits,
+                        double &values[], int valuesSize, long chartWindow);
+// Takes the panel off the chart.
+void TerminalDelete(long chartWindow);
+#import
+
+input double InpLots             = 0.10;  // Lot size
+input double InpStopLossPips     = 30;    // Stop-loss in pips (0: none)
+input double InpTakeProfitPips   = 60;    // Take-profit in pips (0: none)
+input double InpTrailingStopPips = 0;     // Trailing stop in pips (0: none); each position keeps the T/S of its click
+input double InpTrailingStepPips = 1;     // Trailing step: the stop moves by at least this many pips
+input int    InpSlippagePips     = 3;     // Accepted slippage in pips from the price clicked, retries included
+input int    InpPointsPerPip     = 0;     // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
+input int    InpMagic            = 20120; // Magic number of this expert's deals
+input int    InpConfirmSeconds   = 60;    // Seconds to look for a deal the server did not confirm
+
+// How long one click may keep trying against requotes and busy servers.
+#define PELLITH_RETRY_MS      2000
+#define PELLITH_RETRY_PAUSE   250
+#define PELLITH_ATTEMPTS      5
+// g_trailErrors: the journal was told that the position's trailing stop is too tight.
+#define PELLITH_TRAIL_TOO_CLOSE  -1
+
+// The globals live as long as the expert stays on its chart: a change of timeframe, symbol,
+// inputs or account calls OnDeinit and OnInit but keeps them. What must outlive a restart of the
+// terminal (the last click number, each position's trailing stop) is kept in global variables of
+// the terminal.
+long   g_chart       = 0;     // the chart window that carries the panel
+bool   g_created     = false; // TerminalCreate has been called for g_chart
+string g_symbol      = "";    // the symbol the panel shows
+double g_values[4];           // lots, stop-loss, take-profit, trailing stop, as the panel shows them
+int    g_lastDeinit  = -1;    // the reason of the last OnDeinit; -1 before the first
+int    g_lastClick   = 0;     // the highest click number this chart is known to have used
+long   g_account     = 0;     // the account whose positions g_positions holds; 0 before the first look
+long   g_positions[];         // identifiers of the positions this expert opened and still trails
+double g_trails[];            // per position, its trailing stop in pips, as typed at its click
+int    g_trailErrors[];       // per position, the last trailing failure written to the journal
+double g_bid         = 0;     // the chart symbol's prices, fresh at every event
+double g_ask         = 0;
+
+// The one click whose deal the server did not confirm (g_pendingClick 0: none). It is looked
+// for on every event until it turns up or InpConfirmSeconds have passed, and never sent again.
+int      g_pendingClick  = 0;
+string   g_pendingSymbol = "";
+int      g_pendingType   = 0;
+double   g_pendingLots   = 0;
+double   g_pendingPips[3];      // stop-loss, take-profit and trailing stop as typed at the click
+string   g_pendingWhat   = "";  // "buy 0.10", for the messages
+datetime g_pendingTime   = 0;   // the server's time at the click
+uint     g_pendingSince  = 0;   // GetTickCount at the unclear answer
+
+//+------------------------------------------------------------------+
+void RefreshPrices()
+  {
+   MqlTick tick = {};
+   if(SymbolInfoTick(_Symbol, tick))
+     {
+      g_bid = tick.bid;
+      g_ask = tick.ask;
+     }
+  }
+
+double PipSize()
+  {
+   if(InpPointsPerPip > 0)
+      return _Point * InpPointsPerPip;
+   return (_Digits == 3 || _Digits == 5) ? _Point * 10 : _Point;
+  }
+
+//+------------------------------------------------------------------+
+//| Alerts and the journal name the symbol, so a trader with several |
+//| charts knows which one speaks.                                   |
+//+------------------------------------------------------------------+
+void Tell(string text)
+  {
+   Alert("Pellith ", _Symbol, ": ", text);
+  }
+
+void Journal(string text)
+  {
+   Print("Pellith ", _Symbol, ": ", text);
+  }
+
+//+------------------------------------------------------------------+
+//| A field's value as the trader sees it in a message.              |
+//+------------------------------------------------------------------+
+string FieldText(double value)
+  {
+   if(!MathIsValidNumber(value))
+      return "not a finite number";
+   if(MathAbs(value) >= 1000000000)
+      return DoubleToString(value, 0);
+   return DoubleToString(value, 2);
+  }
+
+string Pips(double pips)
+  {
+   return DoubleToString(pips, 1) + " pips";
+  }
+
+string Price(double price)
+  {
+   return DoubleToString(price, _Digits);
+  }
+
+//+------------------------------------------------------------------+
+//| The number of decimals of a lot step: 0.01 -> 2, 0.5 -> 1.       |
+//+------------------------------------------------------------------+
+int StepDecimals(double step)
+  {
+   int decimals = 0;
+   while(decimals < 8 && MathAbs(step * MathPow(10, decimals) -
+                                 MathRound(step * MathPow(10, decimals))) > 1e-7)
+      decimals++;
+   return decimals;
+  }
+
+int LotDecimals()
+  {
+   double step = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_STEP);
+   return StepDecimals((step > 0) ? step : 0.01);
+  }
+
+//+------------------------------------------------------------------+
+//| The comment of this chart's deals: "Pellith <chart id>/<click>". |
+//+------------------------------------------------------------------+
+string OrderTag()
+  {
+   return "Pellith " + IntegerToString(ChartID()) + "/";
+  }
+
+//+------------------------------------------------------------------+
+//| Whether a comment is this chart's, and the digits that follow    |
+//| the chart in it. The server may have cut the comment's end, so   |
+//| only the leading digits count, and may be fewer than the click's.|
+//+------------------------------------------------------------------+
+bool ChartComment(string comment, string &number)
+  {
+   string tag = OrderTag();
+   number = "";
+   if(StringFind(comment, tag) != 0)
+      return false;
+   for(int i = StringLen(tag); i < StringLen(comment); i++)
+     {
+      string character = StringSubstr(comment, i, 1);
+      if(StringFind("0123456789", character) < 0)
+         break;
+      number += character;
+     }
+   return true;
+  }
+
+//+------------------------------------------------------------------+
+//| A number for a new click that no earlier click of this chart had,|
+//| also before a restart of the expert or of the terminal.          |
+//+------------------------------------------------------------------+
+int NextClick()
+  {
+   string name = "Pellith " + IntegerToString(ChartID()) + " last click";
+   if(GlobalVariableCheck(name))
+      g_lastClick = (int)MathMax(g_lastClick, GlobalVariableGet(name));
+   g_lastClick++;
+   GlobalVariableSet(name, g_lastClick);
+   GlobalVariablesFlush(); // kept even if the terminal crashes
+   return g_lastClick;
+  }
+
+//+------------------------------------------------------------------+
+//| The terminal's global variable that keeps a position's trailing  |
+//| stop across restarts of the expert.                              |
+//+------------------------------------------------------------------+
+string TrailVariable(long position)
+  {
+   return "Pellith " + IntegerToString(AccountInfoInteger(ACCOUNT_LOGIN)) + " #" +
+          IntegerToString(position) + " T/S";
+  }
+
+double StoredTrail(long position)
+  {
+   string name = TrailVariable(position);
+   if(!GlobalVariableCheck(name))
+      return 0;
+   double pips = GlobalVariableGet(name);
+   return (MathIsValidNumber(pips) && pips > 0) ? pips : 0;
+  }
+
+//+------------------------------------------------------------------+
+void CreatePanel()
+  {
+   g_chart = ChartGetInteger(0, CHART_WINDOW_HANDLE);
+   if(g_chart == 0)
+      return; // the chart window is not there yet: the next tick tries again
+   uchar symbol[];
+   StringToCharArray(_Symbol, symbol); // ANSI code page, with the terminating zero
+   TerminalCreate(g_ask, g_bid, _Point, PipSize(), g_values[0], g_values[1], g_values[2],
+                  g_values[3], _Digits, g_chart, symbol);
+   g_symbol = _Symbol;
+   g_created = true;
+  }
+
+void DeletePanel()
+  {
+   if(g_created)
+      TerminalDelete(g_chart);
+   g_created = false;
+  }
+
+void ValuesFromInputs()
+  {
+   g_values[0] = InpLots;
+   g_values[1] = InpStopLossPips;
+   g_values[2] = InpTakeProfitPips;
+   g_values[3] = InpTrailingStopPips;
+  }
+
+//+------------------------------------------------------------------+
+//| The history of deals up to now, for looking up clicks.           |
+//+------------------------------------------------------------------+
+bool SelectHistory()
+  {
+   return HistorySelect(0, TimeCurrent() + 60);
+  }
+
+//+------------------------------------------------------------------+
+//| This account's open positions of an earlier session of this      |
+//| chart's expert, known by magic number and the chart named in the |
+//| comment. Each trails by the distance of its click if the terminal|
+//| still keeps it. The highest click number this chart's deals show |
+//| keeps new clicks apart from theirs.                              |
+//+------------------------------------------------------------------+
+void AdoptPositions()
+  {
+   string number = "";
+   for(int i = PositionsTotal() - 1; i >= 0; i--)
+     {
+      if(PositionGetTicket(i) == 0 || !ChartComment(PositionGetString(POSITION_COMMENT), number))
+         continue;
+      if(PositionGetInteger(POSITION_MAGIC) == InpMagic)
+        {
+         long identifier = PositionGetInteger(POSITION_IDENTIFIER);
+         Remember(identifier, StoredTrail(identifier));
+        }
+     }
+   if(!SelectHistory())
+      return;
+   for(int j = HistoryDealsTotal() - 1; j >= 0; j--)
+     {
+      ulong deal = HistoryDealGetTicket(j);
+      if(deal != 0 && ChartComment(HistoryDealGetString(deal, DEAL_COMMENT), number))
+         g_lastClick = (int)MathMax(g_lastClick, (double)StringToInteger(number));
+     }
+  }
+
+int Find(long identifier)
+  {
+   for(int i = 0; i < ArraySize(g_positions); i++)
+      if(g_positions[i] == identifier)
+         return i;
+   return -1;
+  }
+
+void Remember(long identifier, double trailPips)
+  {
+   int at = Find(identifier);
+   if(at < 0)
+     {
+      at = ArraySize(g_positions);
+      ArrayResize(g_positions, at + 1);
+      ArrayResize(g_trails, at + 1);
+      ArrayResize(g_trailErrors, at + 1);
+      g_positions[at] = identifier;
+     }
+   g_trails[at] = trailPips;
+   g_trailErrors[at] = 0;
+   if(trailPips > 0)
+      GlobalVariableSet(TrailVariable(identifier), trailPips);
+   else
+      GlobalVariableDel(TrailVariable(identifier));
+  }
+
+void Forget(int index)
+  {
+   GlobalVariableDel(TrailVariable(g_positions[index]));
+   int last = ArraySize(g_positions) - 1;
+   g_positions[index] = g_positions[last];
+   g_trails[index] = g_trails[last];
+   g_trailErrors[index] = g_trailErrors[last];
+   ArrayResize(g_positions, last);
+   ArrayResize(g_trails, last);
+   ArrayResize(g_trailErrors, last);
+  }
+
+//+------------------------------------------------------------------+
+//| Selects the open position with this identifier (its ticket may   |
+//| have changed when a netting position was reversed).              |
+//+------------------------------------------------------------------+
+bool SelectPosition(long identifier)
+  {
+   for(int i = PositionsTotal() - 1; i >= 0; i--)
+      if(PositionGetTicket(i) != 0 && PositionGetInteger(POSITION_IDENTIFIER) == identifier)
+         return true;
+   return false;
+  }
+
+//+------------------------------------------------------------------+
+//| After a change of account the positions remembered are another  |
+//| account's: forget them, and take back this account's own.         |
+//+------------------------------------------------------------------+
+void CheckAccount()
+  {
+   long account = AccountInfoInteger(ACCOUNT_LOGIN);
+   if(account == 0 || account == g_account)
+      return; // 0: not logged in yet
+   if(g_pendingClick != 0)
+     {
+      Tell(g_pendingWhat + ": the account changed before the server confirmed the deal, and it "
+           "was not sent again; look in the Toolbox of account " + IntegerToString(g_account));
+      g_pendingClick = 0;
+     }
+   ArrayResize(g_positions, 0);
+   ArrayResize(g_trails, 0);
+   ArrayResize(g_trailErrors, 0);
+   g_account = account;
+   AdoptPositions();
+  }
+
+//+------------------------------------------------------------------+
+int OnInit()
+  {
+   RefreshPrices();
+   if(!MQLInfoInteger(MQL_DLLS_ALLOWED))
+     {
+      Tell("DLL imports are off, so the panel cannot be shown. Tick \"Allow DLL imports\" in "
+           "the expert's settings (tab Dependencies) and attach the expert again.");
+      return INIT_FAILED;
+     }
+   if(g_lastDeinit == REASON_CHARTCHANGE && g_created)
+     {
+      // A new timeframe keeps the panel as it is; a new symbol gets a panel of its own with
+      // the values the trader had typed.
+      if(g_symbol != _Symbol)
+        {
+         DeletePanel();
+         CreatePanel();
+        }
+     }
+   else
+     {
+      ValuesFromInputs();
+      CreatePanel();
+     }
+   CheckAccount();
+   EventSetMillisecondTimer(250); // clicks are taken up even when no tick comes
+   return INIT_SUCCEEDED;
+  }
+
+//+------------------------------------------------------------------+
+void OnDeinit(const int reason)
+  {
+   EventKillTimer();
+   g_lastDeinit = reason;
+   if(g_pendingClick != 0 && reason != REASON_CHARTCHANGE && reason != REASON_PARAMETERS &&
+      reason != REASON_ACCOUNT)
+     {
+      Tell(g_pendingWhat + ": the expert stopped before the server confirmed the deal, and it "
+           "was not sent again; look in the Toolbox");
+      g_pendingClick = 0;
+     }
+   if(reason != REASON_CHARTCHANGE)
+      DeletePanel();
+  }
+
+//+------------------------------------------------------------------+
+void OnTick()
+  {
+   RefreshPrices();
+   if(!g_created)
+      CreatePanel();
+   CheckAccount();
+   CheckPending();
+   Exchange();
+   TrailStops();
+  }
+
+//+------------------------------------------------------------------+
+void OnTimer()
+  {
+   RefreshPrices();
+   CheckAccount();
+   CheckPending();
+   Exchange();
+  }
+
+//+------------------------------------------------------------------+
+//| Hands the panel the new prices, takes its values and any click.  |
+//+------------------------------------------------------------------+
+void Exchange()
+  {
+   if(!g_created)
+      return;
+   int clicked = TerminalProcessMsg(g_ask, g_bid, _Point, PipSize(), _Digits, g_values, 4, g_chart);
+   if(clicked == 1)
+      OpenAtMarket(ORDER_TYPE_BUY);
+   else if(clicked == 2)
+      OpenAtMarket(ORDER_TYPE_SELL);
+  }
+
+//+------------------------------------------------------------------+
+//| What the trade server's return code means, in words; "" for a    |
+//| code the expert does not know.                                   |
+//+------------------------------------------------------------------+
+string KnownRetcodeText(uint retcode)
+  {
+   switch(retcode)
+     {
+      case TRADE_RETCODE_REQUOTE:            return "requote";
+      case TRADE_RETCODE_REJECT:             return "the server rejected the request";
+      case TRADE_RETCODE_CANCEL:             return "the request was cancelled";
+      case TRADE_RETCODE_PLACED:             return "the server placed the order but has not filled it yet";
+      case TRADE_RETCODE_ERROR:              return "the server could not process the request";
+      case TRADE_RETCODE_TIMEOUT:            return "the trade server did not answer in time";
+      case TRADE_RETCODE_INVALID:            return "the server found the request invalid";
+      case TRADE_RETCODE_INVALID_VOLUME:     return "the broker refused the lot size";
+      case TRADE_RETCODE_INVALID_PRICE:      return "invalid price";
+      case TRADE_RETCODE_INVALID_STOPS:      return "the broker refused the stop-loss or take-profit";
+      case TRADE_RETCODE_TRADE_DISABLED:     return "trading is disabled for this symbol";
+      case TRADE_RETCODE_MARKET_CLOSED:      return "the market is closed";
+      case TRADE_RETCODE_NO_MONEY:           return "not enough money";
+      case TRADE_RETCODE_PRICE_CHANGED:      return "the price changed";
+      case TRADE_RETCODE_PRICE_OFF:          return "there are no quotes";
+      case TRADE_RETCODE_INVALID_EXPIRATION: return "the broker refused the expiry time";
+      case TRADE_RETCODE_ORDER_CHANGED:      return "the order changed on the server";
+      case TRADE_RETCODE_TOO_MANY_REQUESTS:  return "too many requests";
+      case TRADE_RETCODE_NO_CHANGES:         return "nothing to change";
+      case TRADE_RETCODE_SERVER_DISABLES_AT: return "the server does not allow automated trading";
+      case TRADE_RETCODE_CLIENT_DISABLES_AT: return "Algo Trading is off in the terminal";
+      case TRADE_RETCODE_LOCKED:             return "the request is locked for processing";
+      case TRADE_RETCODE_FROZEN:             return "the price is within the broker's freeze level of the stops";
+      case TRADE_RETCODE_INVALID_FILL:       return "the broker does not take this filling policy";
+      case TRADE_RETCODE_CONNECTION:         return "there is no connection to the trade server";
+      case TRADE_RETCODE_ONLY_REAL:          return "the broker allows this on real accounts only";
+      case TRADE_RETCODE_LIMIT_ORDERS:       return "the broker's limit of orders is reached";
+      case TRADE_RETCODE_LIMIT_VOLUME:       return "the broker's volume limit for this symbol is reached";
+     }
+   return "";
+  }
+
+string RetcodeText(uint retcode)
+  {
+   string text = KnownRetcodeText(retcode);
+   return (text != "") ? text : "the server answered with code " + IntegerToString(retcode);
+  }
+
+//+------------------------------------------------------------------+
+//| Answers after which the same request may well succeed a moment   |
+//| later with a fresh price: nothing was dealt.                     |
+//+------------------------------------------------------------------+
+bool Transient(uint retcode)
+  {
+   return retcode == TRADE_RETCODE_REQUOTE || retcode == TRADE_RETCODE_PRICE_CHANGED ||
+          retcode == TRADE_RETCODE_PRICE_OFF || retcode == TRADE_RETCODE_TOO_MANY_REQUESTS ||
+          retcode == TRADE_RETCODE_CONNECTION;
+  }
+
+//+------------------------------------------------------------------+
+//| Answers that leave open whether the server made the deal: it may |
+//| be listed now or a while later. So is a code the expert does not |
+//| know.                                                            |
+//+------------------------------------------------------------------+
+bool OutcomeUnknown(uint retcode)
+  {
+   return retcode == TRADE_RETCODE_TIMEOUT || retcode == TRADE_RETCODE_ERROR ||
+          retcode == TRADE_RETCODE_PLACED || retcode == TRADE_RETCODE_LOCKED ||
+          retcode == TRADE_RETCODE_ORDER_CHANGED || KnownRetcodeText(retcode) == "";
+  }
+
+//+------------------------------------------------------------------+
+//| This click's deal in the history, or 0: this chart's comment     |
+//| with the click's number as far as the server left it, the click's|
+//| symbol, side and magic number, no more lots than the click's,    |
+//| made at or after the click.                                      |
+//+------------------------------------------------------------------+
+ulong FindClickDeal(int click, string symbol, int type, double lots, datetime since)
+  {
+   if(!SelectHistory())
+      return 0;
+   string number = "";
+   for(int i = HistoryDealsTotal() - 1; i >= 0; i--)
+     {
+      ulong deal = HistoryDealGetTicket(i);
+      if(deal == 0 || !ChartComment(HistoryDealGetString(deal, DEAL_COMMENT), number))
+         continue;
+      if(number != "" && StringFind(IntegerToString(click), number) != 0)
+         continue;
+      if(HistoryDealGetString(deal, DEAL_SYMBOL) == symbol &&
+         HistoryDealGetInteger(deal, DEAL_TYPE) == type &&
+         HistoryDealGetDouble(deal, DEAL_VOLUME) <= lots + 1e-8 &&
+         HistoryDealGetInteger(deal, DEAL_MAGIC) == InpMagic &&
+         HistoryDealGetInteger(deal, DEAL_TIME) >= since)
+         return deal;
+     }
+   return 0;
+  }
+
+int ConfirmSeconds()
+  {
+   return (InpConfirmSeconds > 0) ? InpConfirmSeconds : 1;
+  }
+
+//+------------------------------------------------------------------+
+//| An unclear answer to a click: tell the trader at once, and look  |
+//| for its deal on the following events instead of sending again.   |
+//+------------------------------------------------------------------+
+void AwaitDeal(int click, int type, double lots, double slPips, double tpPips, double trailPips,
+               string what, datetime since, uint retcode)
+  {
+   g_pendingClick = click;
+   g_pendingSymbol = _Symbol;
+   g_pendingType = type;
+   g_pendingLots = lots;
+   g_pendingPips[0] = slPips;
+   g_pendingPips[1] = tpPips;
+   g_pendingPips[2] = trailPips;
+   g_pendingWhat = what;
+   g_pendingTime = since;
+   g_pendingSince = GetTickCount();
+   Tell(what + " not confirmed yet: " + RetcodeText(retcode) + ". It will not be sent again; "
+        "the expert looks for it for up to " + IntegerToString(ConfirmSeconds()) + " s");
+  }
+
+//+------------------------------------------------------------------+
+//| Looks once for the deal of the click in doubt; takes it over     |
+//| when it is there, gives up when the time is over.                |
+//+------------------------------------------------------------------+
+void CheckPending()
+  {
+   if(g_pendingClick == 0)
+      return;
+   ulong deal = FindClickDeal(g_pendingClick, g_pendingSymbol, g_pendingType, g_pendingLots,
+                              g_pendingTime);
+   if(deal != 0)
+     {
+      g_pendingClick = 0;
+      TakeOver(deal, g_pendingWhat, g_pendingLots, g_pendingPips[0], g_pendingPips[1],
+               g_pendingPips[2], true);
+      return;
+     }
+   if((int)(GetTickCount() - g_pendingSince) < ConfirmSeconds() * 1000)
+      return;
+   g_pendingClick = 0;
+   Tell(g_pendingWhat + ": the server did not confirm the deal within " +
+        IntegerToString(ConfirmSeconds()) + " s and it was not sent again; look in the Toolbox");
+  }
+
+//+------------------------------------------------------------------+
+//| The lots open on this symbol in one direction: the broker's      |
+//| volume limit counts them.                                        |
+//+------------------------------------------------------------------+
+double OpenLots(int type)
+  {
+   double lots = 0;
+   for(int i = PositionsTotal() - 1; i >= 0; i--)
+      if(PositionGetTicket(i) != 0 && PositionGetString(POSITION_SYMBOL) == _Symbol &&
+         PositionGetInteger(POSITION_TYPE) == type)
+         lots += PositionGetDouble(POSITION_VOLUME);
+   return lots;
+  }
+
+//+------------------------------------------------------------------+
+//| Why the panel's lot size cannot be traded ("" when it can); the  |
+//| lots to send, rounded down to the broker's step, in `lots`.      |
+//+------------------------------------------------------------------+
+string TradableLots(double typed, int type, double &lots, int &decimals)
+  {
+   double step = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_STEP);
+   double minimum = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_MIN);
+   double maximum = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_MAX);
+   double limit = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_LIMIT);
+   if(step <= 0)
+      step = (minimum > 0) ? minimum : 0.01;
+   decimals = StepDecimals(step);
+   if(!MathIsValidNumber(typed) || typed <= 0)
+      return "the Lots field reads " + FieldText(typed) + "; type a lot size above zero";
+   if(typed > maximum * (1 + 1e-9))
+      return "lot size " + FieldText(typed) + " is above the broker's maximum of " +
+             DoubleToString(maximum, decimals);
+   // Down to the step, never up; the tolerance keeps 0.1 at 0.1 on a step of 0.01.
+   lots = NormalizeDouble(MathFloor(typed / step + 1e-7) * step, decimals);
+   if(lots < minimum * (1 - 1e-9) || lots <= 0)
+      return "lot size " + FieldText(typed) + " is below the broker's minimum of " +
+             DoubleToString(minimum, decimals);
+   if(limit > 0 && OpenLots(type) + lots > limit * (1 + 1e-9))
+      return "lot size " + DoubleToString(lots, decimals) + " would pass the broker's limit of " +
+             DoubleToString(limit, decimals) + " lots open on this symbol in one direction";
+   return "";
+  }
+
+string CheckDistance(string field, double pips)
+  {
+   if(!MathIsValidNumber(pips) || pips < 0)
+      return "the " + field + " field reads " + FieldText(pips) +
+             "; type 0 for none or a positive number of pips";
+   return "";
+  }
+
+double StopLevelDistance()
+  {
+   return SymbolInfoInteger(_Symbol, SYMBOL_TRADE_STOPS_LEVEL) * _Point;
+  }
+
+//+------------------------------------------------------------------+
+//| Stop-loss and take-profit prices for a position opened at `open`,|
+//| checked against the stop level from the current market; the      |
+//| reason when one of them is too close ("" when both fit).         |
+//+------------------------------------------------------------------+
+string StopPrices(long type, double open, double slPips, double tpPips, double &sl, double &tp)
+  {
+   double pip = PipSize();
+   double direction = (type == ORDER_TYPE_BUY) ? 1 : -1;
+   double market = (type == ORDER_TYPE_BUY) ? g_bid : g_ask; // the price it would close at
+   double minimum = StopLevelDistance();
+   sl = 0;
+   tp = 0;
+   if(slPips > 0)
+      sl = NormalizeDouble(open - direction * slPips * pip, _Digits);
+   if(tpPips > 0)
+      tp = NormalizeDouble(open + direction * tpPips * pip, _Digits);
+   double need = MathMax(MathRound(minimum / _Point), 1);
+   string limit = (minimum > 0) ? "closer than the broker's minimum of " + Pips(minimum / pip) :
+                  "on the wrong side of the price";
+   if(sl != 0 && MathRound(direction * (market - sl) / _Point) < need)
+      return "stop-loss " + limit;
+   if(tp != 0 && MathRound(direction * (tp - market) / _Point) < need)
+      return "take-profit " + limit;
+   return "";
+  }
+
+string TradingRefused()
+  {
+   if(!TerminalInfoInteger(TERMINAL_CONNECTED))
+      return "the terminal is not connected to the trade server";
+   if(!TerminalInfoInteger(TERMINAL_TRADE_ALLOWED))
+      return "Algo Trading is off in the terminal";
+   if(!MQLInfoInteger(MQL_TRADE_ALLOWED))
+      return "algorithmic trading is not allowed in the expert's settings (tab Common)";
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| The filling policy for a market deal: Fill or Kill where the     |
+//| symbol allows it (never more than the lots sent, never in part), |
+//| else Immediate or Cancel, else Return on an exchange. Instant and|
+//| request execution take Fill or Kill. -1 when the symbol allows   |
+//| no policy for market deals.                                      |
+//+------------------------------------------------------------------+
+int FillingPolicy()
+  {
+   long execution = SymbolInfoInteger(_Symbol, SYMBOL_TRADE_EXEMODE);
+   long flags = SymbolInfoInteger(_Symbol, SYMBOL_FILLING_MODE);
+   if(execution == SYMBOL_TRADE_EXECUTION_INSTANT || execution == SYMBOL_TRADE_EXECUTION_REQUEST)
+      return ORDER_FILLING_FOK;
+   if((flags & SYMBOL_FILLING_FOK) != 0)
+      return ORDER_FILLING_FOK;
+   if((flags & SYMBOL_FILLING_IOC) != 0)
+      return ORDER_FILLING_IOC;
+   if(execution == SYMBOL_TRADE_EXECUTION_EXCHANGE)
+      return ORDER_FILLING_RETURN;
+   return -1;
+  }
+
+bool Netting()
+  {
+   return AccountInfoInteger(ACCOUNT_MARGIN_MODE) != ACCOUNT_MARGIN_MODE_RETAIL_HEDGING;
+  }
+
+//+------------------------------------------------------------------+
+//| A market deal with the panel's lot size, stop-loss and take-     |
+//| profit (pips from the fill; 0 pips: none), trailed by the panel's|
+//| trailing stop. One click is at most one deal; a click that does  |
+//| not become one is told.                                          |
+//+------------------------------------------------------------------+
+void OpenAtMarket(ENUM_ORDER_TYPE type)
+  {
+   double clicked = (type == ORDER_TYPE_BUY) ? g_ask : g_bid;
+   string side = (type == ORDER_TYPE_BUY) ? "buy" : "sell";
+   string refused = TradingRefused();
+   if(refused == "" && g_pendingClick != 0)
+      refused = "the " + g_pendingWhat + " clicked before is not confirmed yet; click again when "
+                "the expert has said what became of it";
+   double lots = 0;
+   int decimals = 2;
+   if(refused == "")
+      refused = TradableLots(g_values[0], type, lots, decimals);
+   if(refused == "")
+      refused = CheckDistance("S/L", g_values[1]);
+   if(refused == "")
+      refused = CheckDistance("T/P", g_values[2]);
+   if(refused == "")
+      refused = CheckDistance("T/S", g_values[3]);
+   int filling = FillingPolicy();
+   if(refused == "" && filling < 0)
+      refused = "the broker allows no filling policy for market deals on this symbol";
+   if(refused != "")
+     {
+      Tell(side + " not sent: " + refused);
+      return;
+     }
+   double slPips = g_values[1];
+   double tpPips = g_values[2];
+   double trailPips = g_values[3];
+   // On a netting account a deal with stops would replace the stops of a position already
+   // open: the click's stops go with the deal only when it opens one.
+   bool stopsWithDeal = !Netting() || (OpenLots(ORDER_TYPE_BUY) + OpenLots(ORDER_TYPE_SELL) == 0);
+   int click = NextClick();
+   datetime since = TimeCurrent();
+   string what = side + " " + DoubleToString(lots, decimals);
+   double pip = PipSize();
+   int allowed = (int)MathRound(InpSlippagePips * pip / _Point);
+
+   MqlTradeRequest request = {};
+   request.action = TRADE_ACTION_DEAL;
+   request.symbol = _Symbol;
+   request.volume = lots;
+   request.type = type;
+   request.type_filling = (ENUM_ORDER_TYPE_FILLING)filling;
+   request.type_time = ORDER_TIME_GTC;
+   request.magic = InpMagic;
+   request.comment = OrderTag() + IntegerToString(click);
+
+   MqlTradeResult result = {};
+   uint retcode = 0;
+   ulong deal = 0;
+   uint started = GetTickCount();
+   for(int attempt = 1; ; attempt++)
+     {
+      RefreshPrices();
+      double price = (type == ORDER_TYPE_BUY) ? g_ask : g_bid;
+      // Every attempt stays within the slippage of the price clicked, not of the latest one.
+      int moved = (int)MathRound(MathAbs(price - clicked) / _Point);
+      if(moved > allowed)
+        {
+         Tell(what + " not sent: the price moved " + Pips(moved * _Point / pip) + " from " +
+              Price(clicked) + " since the click, more than the " + Pips(InpSlippagePips) +
+              " of slippage allowed");
+         return;
+        }
+      double sl = 0;
+      double tp = 0;
+      string tooClose = StopPrices(type, price, slPips, tpPips, sl, tp);
+      if(tooClose != "")
+        {
+         Tell(what + " not sent: " + tooClose);
+         return;
+        }
+      request.price = price;
+      request.deviation = (ulong)(allowed - moved);
+      request.sl = stopsWithDeal ? sl : 0;
+      request.tp = stopsWithDeal ? tp : 0;
+      MqlTradeCheckResult check = {};
+      if(!OrderCheck(request, check))
+        {
+         Tell(what + " not sent: " + RetcodeText(check.retcode));
+         return;
+        }
+      ZeroMemory(result);
+      bool taken = OrderSend(request, result);
+      retcode = result.retcode;
+      if(taken && (retcode == TRADE_RETCODE_DONE || retcode == TRADE_RETCODE_DONE_PARTIAL) &&
+         result.deal != 0)
+        {
+         deal = result.deal;
+         break;
+        }
+      // Whatever the answer, look for the deal before anything else: a second request for a
+      // deal that was made would make another.
+      deal = FindClickDeal(click, _Symbol, type, lots, since);
+      if(deal != 0)
+         break;
+      if(OutcomeUnknown(retcode) || retcode == TRADE_RETCODE_DONE ||
+         retcode == TRADE_RETCODE_DONE_PARTIAL)
+        {
+         AwaitDeal(click, type, lots, slPips, tpPips, trailPips, what, since, retcode);
+         return;
+        }
+      if(!Transient(retcode))
+         break;
+      if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
+         break;
+      Journal(what + ": " + RetcodeText(retcode) + ", trying again");
+      Sleep(PELLITH_RETRY_PAUSE);
+     }
+   if(deal == 0)
+     {
+      Tell(what + " not sent: " + RetcodeText(retcode));
+      return;
+     }
+   TakeOver(deal, what, lots, slPips, tpPips, trailPips, false);
+  }
+
+//+------------------------------------------------------------------+
+//| A position's side, lots and stops, in words.                     |
+//+------------------------------------------------------------------+
+string PositionText()
+  {
+   string side = (PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY) ? "buy" : "sell";
+   string text = side + " " + DoubleToString(PositionGetDouble(POSITION_VOLUME), LotDecimals()) +
+                 " at " + Price(PositionGetDouble(POSITION_PRICE_OPEN));
+   return text + ", " + StopsText();
+  }
+
+string StopsText()
+  {
+   double sl = PositionGetDouble(POSITION_SL);
+   double tp = PositionGetDouble(POSITION_TP);
+   return "stop-loss " + ((sl != 0) ? Price(sl) : "none") + ", take-profit " +
+          ((tp != 0) ? Price(tp) : "none");
+  }
+
+//+------------------------------------------------------------------+
+//| The deal of a click, confirmed at once or found late: what it did|
+//| to the symbol's position is told, the position gets the click's  |
+//| stops from the fill when it is the click's own, and it trails by |
+//| the click's T/S when this expert opened it.                      |
+//+------------------------------------------------------------------+
+void TakeOver(ulong deal, string what, double lots, double slPips, double tpPips,
+              double trailPips, bool late)
+  {
+   if(!SelectHistory() || HistoryDealGetInteger(deal, DEAL_TICKET) == 0)
+     {
+      Tell(what + " was done as deal #" + IntegerToString((long)deal) +
+           " but the terminal does not list it; check the position's stops in the Toolbox");
+      return;
+     }
+   long entry = HistoryDealGetInteger(deal, DEAL_ENTRY);
+   long identifier = HistoryDealGetInteger(deal, DEAL_POSITION_ID);
+   double filled = HistoryDealGetDouble(deal, DEAL_VOLUME);
+   double fill = HistoryDealGetDouble(deal, DEAL_PRICE);
+   string done = what + " done at " + Price(fill);
+   if(filled < lots - 1e-8)
+      done = what + " filled only in part: " + DoubleToString(filled, LotDecimals()) +
+             " lots at " + Price(fill) + ", the rest was cancelled";
+   if(late)
+      done = done + " after all: the server confirmed it late";
+   bool open = SelectPosition(identifier);
+   if(!open)
+     {
+      // Closed by the deal, or at its stop before the terminal listed it.
+      if(entry == DEAL_ENTRY_OUT)
+         Tell(done + "; it closed position #" + IntegerToString(identifier));
+      else
+         Tell(done + "; position #" + IntegerToString(identifier) + " is closed already");
+      return;
+     }
+   bool own = false;
+   string effect = "";
+   if(entry == DEAL_ENTRY_INOUT)
+     {
+      own = true;
+      effect = "reversed position #" + IntegerToString(identifier) + " to ";
+     }
+   else if(entry == DEAL_ENTRY_OUT)
+      effect = "reduced position #" + IntegerToString(identifier) + " to ";
+   else if(MathAbs(PositionGetDouble(POSITION_VOLUME) - filled) < 1e-8)
+     {
+      own = true;
+      effect = "opened position #" + IntegerToString(identifier) + ": ";
+     }
+   else
+     {
+      own = Find(identifier) >= 0;
+      effect = "added to position #" + IntegerToString(identifier) + ", now ";
+     }
+   if(own)
+     {
+      Remember(identifier, trailPips);
+      SetStops(identifier, what, fill, slPips, tpPips);
+      SelectPosition(identifier);
+     }
+   string told = done + "; " + effect + PositionText();
+   if(!own && entry == DEAL_ENTRY_IN)
+      told = told + " (a position this expert did not open: its stops stay as they were)";
+   // A plain opening goes to the journal; anything that changed a position the trader had, or
+   // came late or in part, is alerted.
+   if(entry == DEAL_ENTRY_IN && own && !late && filled >= lots - 1e-8 &&
+      StringFind(effect, "opened") == 0)
+      Journal(told);
+   else
+      Tell(told);
+  }
+
+//+------------------------------------------------------------------+
+//| Puts the click's stops on its position, measured from the fill;  |
+//| tells the trader when it stays without them.                     |
+//+------------------------------------------------------------------+
+void SetStops(long identifier, string what, double fill, double slPips, double tpPips)
+  {
+   if(slPips <= 0 && tpPips <= 0)
+      return;
+   string name = what + " #" + IntegerToString(identifier);
+   string error = "";
+   uint started = GetTickCount();
+   for(int attempt = 1; ; attempt++)
+     {
+      RefreshPrices();
+      if(!SelectPosition(identifier))
+         return;
+      if(PositionGetString(POSITION_SYMBOL) != _Symbol)
+        {
+         if((PositionGetDouble(POSITION_SL) != 0 || slPips <= 0) &&
+            (PositionGetDouble(POSITION_TP) != 0 || tpPips <= 0))
+            return;
+         error = "the chart shows another symbol now";
+         break;
+        }
+      double sl = 0;
+      double tp = 0;
+      error = StopPrices(PositionGetInteger(POSITION_TYPE), fill, slPips, tpPips, sl, tp);
+      if(error != "")
+         break;
+      if(MathAbs(sl - PositionGetDouble(POSITION_SL)) < _Point / 2 &&
+         MathAbs(tp - PositionGetDouble(POSITION_TP)) < _Point / 2)
+         return; // the position carries them already
+      MqlTradeRequest request = {};
+      MqlTradeResult result = {};
+      request.action = TRADE_ACTION_SLTP;
+      request.symbol = _Symbol;
+      request.position = (ulong)PositionGetInteger(POSITION_TICKET);
+      request.sl = sl;
+      request.tp = tp;
+      request.magic = InpMagic;
+      if(OrderSend(request, result) || result.retcode == TRADE_RETCODE_NO_CHANGES)
+        {
+         Journal(name + ": stop-loss " + Price(sl) + ", take-profit " + Price(tp));
+         return;
+        }
+      error = RetcodeText(result.retcode);
+      // Setting stops is the same whether it is done once or twice: unclear answers are tried
+      // again too.
+      if(!Transient(result.retcode) && !OutcomeUnknown(result.retcode))
+         break;
+      if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
+         break;
+      Sleep(PELLITH_RETRY_PAUSE);
+     }
+   if(!SelectPosition(identifier))
+      return;
+   string missing = (PositionGetDouble(POSITION_SL) == 0 && slPips > 0) ? "stop-loss" : "";
+   if(PositionGetDouble(POSITION_TP) == 0 && tpPips > 0)
+      missing = (missing == "") ? "take-profit" : "stop-loss and take-profit";
+   if(missing == "")
+      missing = "stop-loss and take-profit as typed";
+   Tell(name + " is open WITHOUT its " + missing + ": " + error + ". Set them by hand.");
+  }
+
+//+------------------------------------------------------------------+
+//| Moves the stop of this expert's positions behind the price once  |
+//| one is further in profit than its trailing stop: only towards    |
+//| profit, by at least the trailing step, never inside the broker's |
+//| stop or freeze level. Positions it did not open are never moved. |
+//+------------------------------------------------------------------+
+void TrailStops()
+  {
+   if(!g_created)
+      return;
+   double pip = PipSize();
+   double step = (MathIsValidNumber(InpTrailingStepPips) && InpTrailingStepPips > 0) ?
+                 InpTrailingStepPips * pip : _Point;
+   double freezeLevel = SymbolInfoInteger(_Symbol, SYMBOL_TRADE_FREEZE_LEVEL) * _Point;
+   double minimum = MathMax(StopLevelDistance(), freezeLevel);
+   for(int i = ArraySize(g_positions) - 1; i >= 0; i--)
+     {
+      if(!SelectPosition(g_positions[i]))
+        {
+         Forget(i);
+         continue;
+        }
+      double trailPips = g_trails[i];
+      if(trailPips <= 0 || PositionGetString(POSITION_SYMBOL) != _Symbol)
+         continue;
+      double trail = trailPips * pip;
+      if(trail < minimum)
+        {
+         if(g_trailErrors[i] != PELLITH_TRAIL_TOO_CLOSE)
+            Journal("trailing stop " + Pips(trailPips) + " of #" + IntegerToString(g_positions[i]) +
+                    " is inside the broker's minimum of " + Pips(minimum / pip) +
+                    "; its stop is not trailed");
+         g_trailErrors[i] = PELLITH_TRAIL_TOO_CLOSE;
+         continue;
+        }
+      if(g_trailErrors[i] == PELLITH_TRAIL_TOO_CLOSE)
+         g_trailErrors[i] = 0;
+      double open = PositionGetDouble(POSITION_PRICE_OPEN);
+      double current = PositionGetDouble(POSITION_SL);
+      double target = PositionGetDouble(POSITION_TP);
+      double stop = 0;
+      if(PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY)
+        {
+         if(g_bid - open - trail < _Point / 2)
+            continue;
+         stop = NormalizeDouble(g_bid - trail, _Digits);
+         if(current != 0 && stop - current < step - _Point / 2)
+            continue;
+         if((current != 0 && g_bid - current <= freezeLevel) ||
+            (target != 0 && target - g_bid <= freezeLevel))
+            continue;
+        }
+      else
+        {
+         if(open - g_ask - trail < _Point / 2)
+            continue;
+         stop = NormalizeDouble(g_ask + trail, _Digits);
+         if(current != 0 && current - stop < step - _Point / 2)
+            continue;
+         if((current != 0 && current - g_ask <= freezeLevel) ||
+            (target != 0 && g_ask - target <= freezeLevel))
+            continue;
+        }
+      MqlTradeRequest request = {};
+      MqlTradeResult result = {};
+      request.action = TRADE_ACTION_SLTP;
+      request.symbol = _Symbol;
+      request.position = (ulong)PositionGetInteger(POSITION_TICKET);
+      request.sl = stop;
+      request.tp = target;
+      request.magic = InpMagic;
+      if(OrderSend(request, result))
+        {
+         g_trailErrors[i] = 0;
+         continue;
+        }
+      if((int)result.retcode != g_trailErrors[i])
+         Journal("trailing stop of #" + IntegerToString(g_positions[i]) + " not moved: " +
+                 RetcodeText(result.retcode));
+      g_trailErrors[i] = (int)result.retcode;
+     }
+  }
+//+------------------------------------------------------------------+

@@ -1,0 +1,549 @@
+#include "tradeserver/TradeServer5.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tradeserver/MarketRules.h"
+
+using market_rules::ClosingPrice;
+using market_rules::OnGrid;
+using market_rules::Tolerance;
+
+namespace {
+
+std::optional<TFault> Next(std::deque<TFault>& AFaults) {
+    if (AFaults.empty())
+        return std::nullopt;
+    TFault fault = AFaults.front();
+    AFaults.pop_front();
+    return fault;
+}
+
+int Opposite(int AType) {
+    return AType == otBuy ? otSell : otBuy;
+}
+
+} // namespace
+
+TTradeServer5::TTradeServer5(TClock AClock) : FClock(std::move(AClock)) {
+    FAccounts[1] = {true, 10000};
+}
+
+void TTradeServer5::AddSymbol(const TSymbolRules& ARules) {
+    std::lock_guard lock(FLock);
+    FMarkets.push_back({ARules, 0, 0});
+}
+
+std::optional<TSymbolRules> TTradeServer5::Rules(const std::string& ASymbol) const {
+    std::lock_guard lock(FLock);
+    if (const TMarket* market = Find(ASymbol))
+        return market->Rules;
+    return std::nullopt;
+}
+
+void TTradeServer5::SetRules(const TSymbolRules& ARules) {
+    std::lock_guard lock(FLock);
+    if (TMarket* market = Find(ARules.Name))
+        market->Rules = ARules;
+}
+
+TTradeServer5::TMarket* TTradeServer5::Find(const std::string& ASymbol) {
+    for (TMarket& market : FMarkets)
+        if (market.Rules.Name == ASymbol)
+            return &market;
+    return nullptr;
+}
+
+const TTradeServer5::TMarket* TTradeServer5::Find(const std::string& ASymbol) const {
+    return const_cast<TTradeServer5*>(this)->Find(ASymbol);
+}
+
+void TTradeServer5::Revalue(TPosition5& APosition, const TMarket& AMarket) const {
+    APosition.Profit =
+        OrderProfit(AMarket.Rules, APosition.Type, APosition.Volume, APosition.PriceOpen,
+                    ClosingPrice(APosition.Type, AMarket.Bid, AMarket.Ask));
+}
+
+std::vector<TDeal5> TTradeServer5::SetQuote(const std::string& ASymbol, double ABid, double AAsk) {
+    std::lock_guard lock(FLock);
+    std::vector<TDeal5> closed;
+    TMarket* market = Find(ASymbol);
+    if (!market)
+        return closed;
+    market->Bid = ABid;
+    market->Ask = AAsk;
+    for (auto it = FPositions.begin(); it != FPositions.end();) {
+        TPosition5& position = *it;
+        if (position.Symbol != ASymbol) {
+            ++it;
+            continue;
+        }
+        Revalue(position, *market);
+        const double price = ClosingPrice(position.Type, ABid, AAsk);
+        const bool buy = position.Type == otBuy;
+        const bool stopped = position.StopLoss != 0 &&
+                             (buy ? price <= position.StopLoss : price >= position.StopLoss);
+        const bool target = position.TakeProfit != 0 &&
+                            (buy ? price >= position.TakeProfit : price <= position.TakeProfit);
+        if (!stopped && !target) {
+            ++it;
+            continue;
+        }
+        TDeal5 deal;
+        deal.Ticket = FNextDeal++;
+        deal.Order = FNextTicket++;
+        deal.PositionId = position.Identifier;
+        deal.Symbol = ASymbol;
+        deal.Type = Opposite(position.Type);
+        deal.Entry = deOut;
+        deal.Volume = position.Volume;
+        deal.Price = price;
+        deal.Profit = position.Profit;
+        deal.StopLoss = position.StopLoss;
+        deal.TakeProfit = position.TakeProfit;
+        deal.Magic = position.Magic;
+        deal.Comment = stopped ? "sl" : "tp";
+        deal.Time = std::max<long long>(1, FClock());
+        deal.Account = position.Account;
+        deal.ListedAt = deal.Time;
+        FAccounts[position.Account].Balance += deal.Profit;
+        FOrders.push_back({deal.Order, deal.PositionId, ASymbol, deal.Type, fpFok, deal.Volume,
+                           deal.Volume, deal.Magic, deal.Comment, deal.Time, deal.Account});
+        FDeals.push_back(deal);
+        closed.push_back(deal);
+        it = FPositions.erase(it);
+    }
+    return closed;
+}
+
+bool TTradeServer5::Quote(const std::string& ASymbol, double& ABid, double& AAsk) const {
+    std::lock_guard lock(FLock);
+    const TMarket* market = Find(ASymbol);
+    if (!market)
+        return false;
+    ABid = market->Bid;
+    AAsk = market->Ask;
+    return true;
+}
+
+void TTradeServer5::InjectDealFaults(const std::vector<TFault>& AFaults) {
+    std::lock_guard lock(FLock);
+    FDealFaults.insert(FDealFaults.end(), AFaults.begin(), AFaults.end());
+}
+
+void TTradeServer5::InjectSltpFaults(const std::vector<TFault>& AFaults) {
+    std::lock_guard lock(FLock);
+    FSltpFaults.insert(FSltpFaults.end(), AFaults.begin(), AFaults.end());
+}
+
+void TTradeServer5::SetMarketSlippage(double APoints) {
+    std::lock_guard lock(FLock);
+    FMarketSlippage = APoints;
+}
+
+void TTradeServer5::Login(int AAccount, bool AHedging, double ABalance) {
+    std::lock_guard lock(FLock);
+    FAccount = AAccount;
+    FAccounts.try_emplace(AAccount, TAccount{AHedging, ABalance});
+}
+
+int TTradeServer5::Account() const {
+    std::lock_guard lock(FLock);
+    return FAccount;
+}
+
+bool TTradeServer5::Hedging() const {
+    std::lock_guard lock(FLock);
+    return FAccounts.at(FAccount).Hedging;
+}
+
+double TTradeServer5::Balance() const {
+    std::lock_guard lock(FLock);
+    return FAccounts.at(FAccount).Balance;
+}
+
+void TTradeServer5::SetNextTicket(long long ATicket) {
+    std::lock_guard lock(FLock);
+    FNextTicket = ATicket;
+}
+
+long long TTradeServer5::Now() const {
+    return FClock();
+}
+
+bool TTradeServer5::FillingAllowed(const TSymbolRules& ARules, int AFilling) {
+    switch (ARules.Execution) {
+    case TExecution::Instant:
+    case TExecution::Request:
+        return AFilling == fpFok;
+    case TExecution::Market:
+        return (AFilling == fpFok && (ARules.FillingModes & sfFok)) ||
+               (AFilling == fpIoc && (ARules.FillingModes & sfIoc));
+    case TExecution::Exchange:
+        return AFilling == fpReturn || (AFilling == fpFok && (ARules.FillingModes & sfFok)) ||
+               (AFilling == fpIoc && (ARules.FillingModes & sfIoc));
+    }
+    return false;
+}
+
+// Margin in dollars at the account's leverage; a dollar-quoted symbol is valued at its ask.
+double TTradeServer5::MarginOf(const TMarket& AMarket, double AVolume) const {
+    const double units = AVolume * AMarket.Rules.ContractSize;
+    return (AMarket.Rules.DollarIsBase ? units : units * AMarket.Ask) / Leverage();
+}
+
+double TTradeServer5::MarginUsed() const {
+    double margin = 0;
+    for (const TPosition5& position : FPositions)
+        if (position.Account == FAccount)
+            margin += MarginOf(*Find(position.Symbol), position.Volume);
+    return margin;
+}
+
+unsigned TTradeServer5::Validate(const TTradeRequest5& ARequest, const TMarket& AMarket,
+                                 bool ACheckPrice, double& AMargin) const {
+    const TSymbolRules& rules = AMarket.Rules;
+    AMargin = 0;
+    if (ARequest.Type != otBuy && ARequest.Type != otSell)
+        return rcInvalid;
+    if (!rules.TradeAllowed)
+        return rcTradeDisabled;
+    if (!rules.MarketOpen)
+        return rcMarketClosed;
+    const double volume = ARequest.Volume;
+    if (!std::isfinite(volume) || volume < rules.MinLot * (1 - Tolerance) ||
+        volume > rules.MaxLot * (1 + Tolerance) || !OnGrid(volume, rules.LotStep))
+        return rcInvalidVolume;
+    if (!FillingAllowed(rules, ARequest.Filling))
+        return rcInvalidFill;
+    const double current = ARequest.Type == otBuy ? AMarket.Ask : AMarket.Bid;
+    if (rules.Execution == TExecution::Instant || rules.Execution == TExecution::Request) {
+        if (!std::isfinite(ARequest.Price) || ARequest.Price <= 0)
+            return rcInvalidPrice;
+        const double deviation = static_cast<double>(std::max<long long>(ARequest.Deviation, 0));
+        if (ACheckPrice &&
+            std::abs(ARequest.Price - current) > (deviation + Tolerance) * rules.Point)
+            return rcRequote;
+    }
+
+    // What the deal leaves open on this account: the direction its stops belong to, and the
+    // lots in that direction that the volume limit and the margin count.
+    int resulting = ARequest.Type;
+    double sameDirection = volume;
+    double added = volume;
+    const bool hedging = FAccounts.at(FAccount).Hedging;
+    for (const TPosition5& position : FPositions) {
+        if (position.Account != FAccount || position.Symbol != rules.Name)
+            continue;
+        if (position.Type == ARequest.Type) {
+            sameDirection += position.Volume;
+        } else if (!hedging) {
+            if (position.Volume > volume + Tolerance)
+                resulting = position.Type;
+            sameDirection = std::max(volume - position.Volume, 0.0);
+            added = sameDirection;
+        }
+    }
+    if (!market_rules::StopsFit(rules, AMarket.Bid, AMarket.Ask, resulting, ARequest.StopLoss,
+                                ARequest.TakeProfit))
+        return rcInvalidStops;
+    if (rules.VolumeLimit > 0 && sameDirection > rules.VolumeLimit * (1 + Tolerance))
+        return rcLimitVolume;
+    AMargin = MarginOf(AMarket, added);
+    double equity = FAccounts.at(FAccount).Balance;
+    for (const TPosition5& position : FPositions)
+        if (position.Account == FAccount)
+            equity += position.Profit;
+    if (MarginUsed() + AMargin > equity)
+        return rcNoMoney;
+    return rcNone;
+}
+
+TTradeResult5 TTradeServer5::Send(const TTradeRequest5& ARequest) {
+    std::lock_guard lock(FLock);
+    FRequests.push_back({ARequest, {}});
+    TTradeResult5 result;
+    if (ARequest.Action == taSltp) {
+        result = SetStops(ARequest, Next(FSltpFaults));
+    } else if (ARequest.Action != taDeal) {
+        result.Retcode = rcInvalid;
+    } else if (TMarket* market = Find(ARequest.Symbol)) {
+        const std::optional<TFault> fault = Next(FDealFaults);
+        if (fault && fault->MoveBidPoints != 0) {
+            const double move = fault->MoveBidPoints * market->Rules.Point;
+            market->Bid = market_rules::RoundToDigits(market->Bid + move, market->Rules.Digits);
+            market->Ask = market_rules::RoundToDigits(market->Ask + move, market->Rules.Digits);
+        }
+        if (fault && fault->Error != teNone && !fault->PlaceAnyway) {
+            result.Retcode = static_cast<unsigned>(fault->Error);
+        } else {
+            double margin = 0;
+            result.Retcode = Validate(ARequest, *market, true, margin);
+            if (result.Retcode == rcNone)
+                result = Deal(ARequest, *market, fault);
+        }
+        result.Bid = market->Bid;
+        result.Ask = market->Ask;
+    } else {
+        result.Retcode = rcInvalid;
+    }
+    FRequests.back().Result = result;
+    return result;
+}
+
+TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMarket,
+                                  const std::optional<TFault>& AFault) {
+    const TSymbolRules& rules = AMarket.Rules;
+    TTradeResult5 result;
+    const double current = ARequest.Type == otBuy ? AMarket.Ask : AMarket.Bid;
+    double price = current;
+    if (rules.Execution == TExecution::Market || rules.Execution == TExecution::Exchange) {
+        price = current + (ARequest.Type == otBuy ? 1 : -1) * FMarketSlippage * rules.Point;
+        price = market_rules::RoundToDigits(price, rules.Digits);
+    }
+    double volume = ARequest.Volume;
+    if (AFault && AFault->FillLots > 0 && AFault->FillLots < volume - Tolerance) {
+        // Fill or Kill takes all or nothing; the others take what the market has. A Return
+        // order's remainder would wait in the book: market deals here never leave one.
+        if (ARequest.Filling == fpFok) {
+            result.Retcode = rcReject;
+            return result;
+        }
+        volume = market_rules::RoundToDigits(
+            std::floor(AFault->FillLots / rules.LotStep + 1e-7) * rules.LotStep, 8);
+        if (volume <= 0) {
+            result.Retcode = rcReject;
+            return result;
+        }
+    }
+    const bool unclear = AFault && AFault->Error != teNone;
+    const long long now = FClock();
+    const long long listedAt = now + (unclear ? std::max(AFault->ListAfterMs, 0LL) : 0);
+
+    TDeal5 deal;
+    deal.Ticket = FNextDeal++;
+    deal.Order = FNextTicket++;
+    deal.Symbol = rules.Name;
+    deal.Type = ARequest.Type;
+    deal.Entry = deIn;
+    deal.Volume = volume;
+    deal.Price = price;
+    deal.StopLoss = ARequest.StopLoss;
+    deal.TakeProfit = ARequest.TakeProfit;
+    deal.Magic = ARequest.Magic;
+    deal.Comment = ARequest.Comment;
+    deal.Time = now;
+    deal.Account = FAccount;
+    deal.ListedAt = listedAt;
+
+    const auto open = [&](int AType, double AVolume) {
+        TPosition5 position;
+        position.Ticket = position.Identifier = deal.Order;
+        position.Symbol = rules.Name;
+        position.Type = AType;
+        position.Volume = AVolume;
+        position.PriceOpen = price;
+        position.StopLoss = ARequest.StopLoss;
+        position.TakeProfit = ARequest.TakeProfit;
+        position.Magic = ARequest.Magic;
+        position.Comment = ARequest.Comment;
+        position.Time = position.TimeUpdate = now;
+        position.Account = FAccount;
+        position.ListedAt = listedAt;
+        Revalue(position, AMarket);
+        FPositions.push_back(position);
+        return position.Identifier;
+    };
+
+    const auto netted =
+        FAccounts.at(FAccount).Hedging
+            ? FPositions.end()
+            : std::find_if(FPositions.begin(), FPositions.end(), [&](const TPosition5& p) {
+                  return p.Account == FAccount && p.Symbol == rules.Name;
+              });
+    if (netted == FPositions.end()) {
+        deal.PositionId = open(ARequest.Type, volume);
+    } else {
+        // Netting: the deal changes the symbol's one position. Stops sent with the deal replace
+        // the position's; without them it keeps its own.
+        TPosition5& position = *netted;
+        deal.PositionId = position.Identifier;
+        position.TimeUpdate = now;
+        const bool newStops = ARequest.StopLoss != 0 || ARequest.TakeProfit != 0;
+        if (position.Type == ARequest.Type) {
+            const double total = position.Volume + volume;
+            position.PriceOpen = market_rules::RoundToDigits(
+                (position.PriceOpen * position.Volume + price * volume) / total, rules.Digits + 3);
+            position.Volume = total;
+            if (newStops) {
+                position.StopLoss = ARequest.StopLoss;
+                position.TakeProfit = ARequest.TakeProfit;
+            }
+        } else {
+            const double closed = std::min(volume, position.Volume);
+            deal.Profit = OrderProfit(rules, position.Type, closed, position.PriceOpen, price);
+            FAccounts[FAccount].Balance += deal.Profit;
+            if (volume < position.Volume - Tolerance) {
+                deal.Entry = deOut;
+                position.Volume -= volume;
+                if (newStops) {
+                    position.StopLoss = ARequest.StopLoss;
+                    position.TakeProfit = ARequest.TakeProfit;
+                }
+            } else if (volume <= position.Volume + Tolerance) {
+                deal.Entry = deOut;
+                FPositions.erase(netted);
+            } else {
+                // A reversal keeps the position's identifier; its ticket becomes the order's.
+                deal.Entry = deInOut;
+                position.Ticket = deal.Order;
+                position.Type = ARequest.Type;
+                position.Volume = volume - position.Volume;
+                position.PriceOpen = price;
+                position.StopLoss = ARequest.StopLoss;
+                position.TakeProfit = ARequest.TakeProfit;
+            }
+        }
+        for (TPosition5& p : FPositions)
+            if (p.Identifier == deal.PositionId)
+                Revalue(p, AMarket);
+    }
+    FDeals.push_back(deal);
+    FOrders.push_back({deal.Order, deal.PositionId, rules.Name, ARequest.Type, ARequest.Filling,
+                       ARequest.Volume, volume, ARequest.Magic, ARequest.Comment, now, FAccount});
+
+    if (unclear) {
+        // Done, but the terminal never heard of it.
+        result.Retcode = static_cast<unsigned>(AFault->Error);
+        return result;
+    }
+    result.Retcode = volume < ARequest.Volume - Tolerance ? rcDonePartial : rcDone;
+    result.Deal = deal.Ticket;
+    result.Order = deal.Order;
+    result.Volume = volume;
+    result.Price = price;
+    result.Comment = "Request executed";
+    return result;
+}
+
+TTradeResult5 TTradeServer5::SetStops(const TTradeRequest5& ARequest,
+                                      const std::optional<TFault>& AFault) {
+    TTradeResult5 result;
+    const auto answer = [&](unsigned ARetcode) {
+        result.Retcode = ARetcode;
+        return result;
+    };
+    const auto it = std::find_if(FPositions.begin(), FPositions.end(), [&](const TPosition5& p) {
+        return p.Ticket == ARequest.Position && p.Account == FAccount;
+    });
+    if (it == FPositions.end() || (!ARequest.Symbol.empty() && ARequest.Symbol != it->Symbol))
+        return answer(rcInvalid);
+    TPosition5& position = *it;
+    TMarket& market = *Find(position.Symbol);
+    if (AFault && AFault->MoveBidPoints != 0) {
+        const double move = AFault->MoveBidPoints * market.Rules.Point;
+        market.Bid = market_rules::RoundToDigits(market.Bid + move, market.Rules.Digits);
+        market.Ask = market_rules::RoundToDigits(market.Ask + move, market.Rules.Digits);
+    }
+    result.Bid = market.Bid;
+    result.Ask = market.Ask;
+    if (AFault && AFault->Error != teNone && !AFault->PlaceAnyway)
+        return answer(static_cast<unsigned>(AFault->Error));
+    const TSymbolRules& rules = market.Rules;
+    if (!std::isfinite(ARequest.StopLoss) || !std::isfinite(ARequest.TakeProfit))
+        return answer(rcInvalidStops);
+    if (std::abs(ARequest.StopLoss - position.StopLoss) < rules.Point / 2 &&
+        std::abs(ARequest.TakeProfit - position.TakeProfit) < rules.Point / 2)
+        return answer(rcNoChanges);
+    if (market_rules::Frozen(rules, market.Bid, market.Ask, position.Type, position.StopLoss,
+                             position.TakeProfit))
+        return answer(rcFrozen);
+    if (!market_rules::StopsFit(rules, market.Bid, market.Ask, position.Type, ARequest.StopLoss,
+                                ARequest.TakeProfit))
+        return answer(rcInvalidStops);
+    position.StopLoss = ARequest.StopLoss;
+    position.TakeProfit = ARequest.TakeProfit;
+    if (AFault && AFault->Error != teNone)
+        return answer(static_cast<unsigned>(AFault->Error));
+    return answer(rcDone);
+}
+
+TTradeCheck5 TTradeServer5::Check(const TTradeRequest5& ARequest) const {
+    std::lock_guard lock(FLock);
+    TTradeCheck5 check;
+    check.Balance = FAccounts.at(FAccount).Balance;
+    check.Equity = check.Balance;
+    for (const TPosition5& position : FPositions)
+        if (position.Account == FAccount)
+            check.Equity += position.Profit;
+    check.Margin = MarginUsed();
+    if (ARequest.Action == taSltp) {
+        const auto it = std::find_if(FPositions.begin(), FPositions.end(), [&](const auto& p) {
+            return p.Ticket == ARequest.Position && p.Account == FAccount;
+        });
+        if (it == FPositions.end()) {
+            check.Retcode = rcInvalid;
+        } else {
+            const TMarket& market = *Find(it->Symbol);
+            if (!market_rules::StopsFit(market.Rules, market.Bid, market.Ask, it->Type,
+                                        ARequest.StopLoss, ARequest.TakeProfit))
+                check.Retcode = rcInvalidStops;
+        }
+    } else if (const TMarket* market =
+                   ARequest.Action == taDeal ? Find(ARequest.Symbol) : nullptr) {
+        double margin = 0;
+        check.Retcode = Validate(ARequest, *market, false, margin);
+        check.Margin += margin;
+    } else {
+        check.Retcode = rcInvalid;
+    }
+    check.MarginFree = check.Equity - check.Margin;
+    return check;
+}
+
+bool TTradeServer5::Listed(long long AListedAt, int AAccount) const {
+    return AAccount == FAccount && AListedAt <= FClock();
+}
+
+std::vector<TPosition5> TTradeServer5::ListedPositions() const {
+    std::lock_guard lock(FLock);
+    std::vector<TPosition5> listed;
+    for (const TPosition5& position : FPositions)
+        if (Listed(position.ListedAt, position.Account))
+            listed.push_back(position);
+    return listed;
+}
+
+std::vector<TDeal5> TTradeServer5::ListedDeals() const {
+    std::lock_guard lock(FLock);
+    std::vector<TDeal5> listed;
+    for (const TDeal5& deal : FDeals)
+        if (Listed(deal.ListedAt, deal.Account))
+            listed.push_back(deal);
+    return listed;
+}
+
+std::vector<TPosition5> TTradeServer5::Positions() const {
+    std::lock_guard lock(FLock);
+    return FPositions;
+}
+
+std::vector<TDeal5> TTradeServer5::Deals() const {
+    std::lock_guard lock(FLock);
+    return FDeals;
+}
+
+std::vector<TOrder5> TTradeServer5::Orders() const {
+    std::lock_guard lock(FLock);
+    return FOrders;
+}
+
+std::vector<TServerRequest5> TTradeServer5::Requests() const {
+    std::lock_guard lock(FLock);
+    return FRequests;
+}
+
+void TTradeServer5::ClearRequests() {
+    std::lock_guard lock(FLock);
+    FRequests.clear();
+}
