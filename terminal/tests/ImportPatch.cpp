@@ -5,7 +5,9 @@
 TImportPatch::TImportPatch(HMODULE AModule, const char* ADll, const char* AFunction, void* ANew) {
     auto base = reinterpret_cast<BYTE*>(AModule);
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    // The headers and thunks of the architecture built: IMAGE_NT_HEADERS and IMAGE_THUNK_DATA
+    // are the 32-bit forms on i686 and the 64-bit ones on x64.
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!imports.VirtualAddress)
@@ -17,10 +19,10 @@ TImportPatch::TImportPatch(HMODULE AModule, const char* ADll, const char* AFunct
             !descriptor->OriginalFirstThunk)
             continue;
         auto names =
-            reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + descriptor->OriginalFirstThunk);
-        auto slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + descriptor->FirstThunk);
+            reinterpret_cast<const IMAGE_THUNK_DATA*>(base + descriptor->OriginalFirstThunk);
+        auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal))
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
                 continue;
             auto byName =
                 reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);

@@ -1,6 +1,7 @@
 #include "terminal/tests/Watchdog.h"
 
 #include "platform/Win32.h"
+#include "terminal/tests/MachineContext.h"
 
 #include <tlhelp32.h>
 
@@ -76,8 +77,8 @@ void PrintWhereThreadsStand() {
     constexpr int StackWords = 512;
     struct TWhere {
         DWORD Id;
-        DWORD Eip;
-        DWORD Stack[StackWords];
+        uintptr_t At;
+        uintptr_t Stack[StackWords];
         int Words;
     };
     auto threads = std::make_unique<TWhere[]>(64);
@@ -99,25 +100,24 @@ void PrintWhereThreadsStand() {
         CONTEXT context{};
         context.ContextFlags = CONTEXT_CONTROL;
         if (GetThreadContext(thread.Get(), &context)) {
-            where.Eip = context.Eip;
+            where.At = InstructionPointer(context);
             MEMORY_BASIC_INFORMATION region{};
-            const auto* top = reinterpret_cast<const DWORD*>(context.Esp);
+            const auto* top = reinterpret_cast<const uintptr_t*>(StackPointer(context));
             if (VirtualQuery(top, &region, sizeof region) && region.State == MEM_COMMIT) {
-                const auto* end = reinterpret_cast<const DWORD*>(
+                const auto* end = reinterpret_cast<const uintptr_t*>(
                     static_cast<const char*>(region.BaseAddress) + region.RegionSize);
                 where.Words = static_cast<int>(std::min<std::ptrdiff_t>(end - top, StackWords));
-                std::memcpy(where.Stack, top, where.Words * sizeof(DWORD));
+                std::memcpy(where.Stack, top, where.Words * sizeof(uintptr_t));
             }
         }
         ResumeThread(thread.Get());
     }
-    const auto moduleOf = [](DWORD AAddress, char(&APath)[MAX_PATH]) -> uintptr_t {
+    const auto moduleOf = [](uintptr_t AAddress, char(&APath)[MAX_PATH]) -> uintptr_t {
         HMODULE module = nullptr;
         if (AAddress < 0x10000 ||
             !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(AAddress)),
-                                &module))
+                                reinterpret_cast<LPCSTR>(AAddress), &module))
             return 0;
         GetModuleFileNameA(module, APath, MAX_PATH);
         const char* name = std::strrchr(APath, '\\');
@@ -129,9 +129,9 @@ void PrintWhereThreadsStand() {
     for (int t = 0; t < count; ++t) {
         const TWhere& where = threads[t];
         char path[MAX_PATH] = "?";
-        const uintptr_t base = moduleOf(where.Eip, path);
+        const uintptr_t base = moduleOf(where.At, path);
         std::fprintf(stderr, "  thread %04lx at %s+0x%lx;", static_cast<unsigned long>(where.Id),
-                     path, static_cast<unsigned long>(where.Eip - base));
+                     path, static_cast<unsigned long>(where.At - base));
         int shown = 0;
         for (int w = 0; w < where.Words && shown < 10; ++w) {
             char caller[MAX_PATH] = "?";
@@ -157,6 +157,33 @@ std::atomic<ULONGLONG> Deadline{0};
 SRWLOCK TaskLock = SRWLOCK_INIT;
 std::string Task = "?";
 
+// When a report that has begun must be over (0: none). A report names modules, and that takes
+// the loader lock, which a thread that a test killed or stopped in a fault may hold for good:
+// the backstop thread ends the program all the same, with calls that take no lock at all.
+std::atomic<ULONGLONG> ReportDeadline{0};
+std::atomic<UINT> ReportExitCode{0};
+constexpr ULONGLONG ReportMilliseconds = 10000;
+
+void BeginReport(UINT AExitCode) {
+    ReportExitCode.store(AExitCode);
+    ULONGLONG none = 0;
+    ReportDeadline.compare_exchange_strong(none, GetTickCount64() + ReportMilliseconds);
+}
+
+void RunBackstop() {
+    for (;;) {
+        Sleep(250);
+        const ULONGLONG deadline = ReportDeadline.load();
+        if (!deadline || GetTickCount64() < deadline)
+            continue;
+        static const char said[] = "\nwatchdog: the report did not finish (a lock it needs is "
+                                   "held for good); stopping the program\n";
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), said, sizeof said - 1, &written, nullptr);
+        TerminateProcess(GetCurrentProcess(), ReportExitCode.load());
+    }
+}
+
 // The task's name; "?" when a crashing thread cannot have the lock at once.
 std::string CurrentTask() {
     if (!TryAcquireSRWLockShared(&TaskLock))
@@ -176,6 +203,7 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* AException) {
                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<LPCSTR>(record.ExceptionAddress), &module))
         GetModuleFileNameA(module, path, sizeof path);
+    BeginReport(5);
     const std::string task = CurrentTask();
     std::fprintf(stderr,
                  "\ncrash: exception %08lx at %p (%s + 0x%lx), accessing %08lx, thread %04lx, "
@@ -189,19 +217,19 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* AException) {
                  GetCurrentThreadId(), task.c_str());
     // The return addresses on the crashed thread's stack, as far as they point into a module:
     // enough to name the calls that led here.
-    const auto* stack = reinterpret_cast<const DWORD*>(AException->ContextRecord->Esp);
+    const auto* stack =
+        reinterpret_cast<const uintptr_t*>(StackPointer(*AException->ContextRecord));
     MEMORY_BASIC_INFORMATION region{};
     if (VirtualQuery(stack, &region, sizeof region)) {
-        const auto* end = reinterpret_cast<const DWORD*>(
+        const auto* end = reinterpret_cast<const uintptr_t*>(
             static_cast<const char*>(region.BaseAddress) + region.RegionSize);
         int shown = 0;
-        for (const DWORD* slot = stack; slot < end && shown < 24; ++slot) {
+        for (const uintptr_t* slot = stack; slot < end && shown < 24; ++slot) {
             HMODULE owner = nullptr;
             if (*slot < 0x10000 ||
                 !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                    reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(*slot)),
-                                    &owner))
+                                    reinterpret_cast<LPCSTR>(*slot), &owner))
                 continue;
             char name[MAX_PATH] = "?";
             GetModuleFileNameA(owner, name, sizeof name);
@@ -223,6 +251,9 @@ void StartWatchdog(bool AReportCrashes) {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         if (AReportCrashes)
             SetUnhandledExceptionFilter(ReportCrash);
+        // Both threads are made now: a thread started while another holds the loader lock
+        // would wait for it before running a line.
+        std::thread(RunBackstop).detach();
         std::thread([] {
             ProgressThreadName("watchdog");
             for (;;) {
@@ -230,6 +261,7 @@ void StartWatchdog(bool AReportCrashes) {
                 const ULONGLONG deadline = Deadline.load();
                 if (!deadline || GetTickCount64() < deadline)
                     continue;
+                BeginReport(3);
                 std::fprintf(stderr,
                              "\nwatchdog: %s did not finish in time; stopping the program\n",
                              CurrentTask().c_str());

@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "terminal/tests/MachineContext.h"
 #include "terminal/tests/Watchdog.h"
 #include "tests/win32/dll/DllTestSupport.h"
 
@@ -457,7 +458,7 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
 // an expert's DLL call faults: nothing of the library runs after the fault.
 std::atomic<DWORD> FaultingThread{0};
 
-void __stdcall AbandonCall() {
+void AbandonCall() {
     ExitThread(7);
 }
 
@@ -465,7 +466,7 @@ LONG CALLBACK CatchFault(EXCEPTION_POINTERS* AException) {
     if (AException->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
         GetCurrentThreadId() != FaultingThread.load())
         return EXCEPTION_CONTINUE_SEARCH;
-    AException->ContextRecord->Eip = reinterpret_cast<DWORD>(&AbandonCall);
+    ContinueAt(*AException->ContextRecord, &AbandonCall);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -858,7 +859,11 @@ TEST(DllFloatingPoint, AHostWithExceptionsUnmaskedNeitherTrapsNorLosesItsControl
     HWND chart = host.CreateChart({L"EURUSD,M1", 40, 40, 420, 300});
     const unsigned short x87Default = X87ControlWord();
     const unsigned int sseDefault = SseControlWord();
-    // Invalid operation, division by zero and overflow unmasked; x87 at 64-bit precision.
+    // Invalid operation, division by zero and overflow unmasked; x87 at 64-bit precision. Both
+    // words belong to the host on both architectures, but their roles differ: a 32-bit host may
+    // do all its arithmetic on the x87, so there its precision and masks are what the terminal's
+    // results depend on; on x64 doubles go through SSE alone (MXCSR) and the x87 serves only long
+    // double, yet the calling convention still makes its control word the caller's to keep.
     const unsigned short x87Host = static_cast<unsigned short>((x87Default & ~0x0D) | 0x0300);
     const unsigned int sseHost = (sseDefault & ~0x3Fu & ~(0x80u | 0x200u | 0x400u)) | 0x6000u;
     const double inf = std::numeric_limits<double>::infinity();

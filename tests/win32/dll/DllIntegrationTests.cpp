@@ -445,7 +445,6 @@ TEST_F(DllRegisteredMessage, EachPanelPostsItOnceAboutThreeHundredMillisecondsAf
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(firstPost).count();
     RecordProperty("first_post_ms", static_cast<int>(milliseconds));
-    std::printf("the first panel posted after %lld ms\n", static_cast<long long>(milliseconds));
     EXPECT_GE(milliseconds, 250) << "posted before the panel's first 300 ms tick";
 
     // Several more ticks of each panel's timer come and go without another post.

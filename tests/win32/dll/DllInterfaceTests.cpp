@@ -1,6 +1,8 @@
 // The library as a file and as a calling interface: its export and import tables read from the
-// file, its version resource, and the three entry points called with their arguments laid out
-// on the stack byte by byte, checking that each one removes exactly its own arguments.
+// file, its version resource, and the three entry points called as a host calls them. On i686
+// the arguments are laid out on the stack byte by byte, and each entry point must remove exactly
+// its own; on x64 there is one calling convention and nothing to remove, and what can go wrong is
+// a pointer cut to 32 bits on its way in.
 
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +12,7 @@
 
 #include "tests/win32/dll/DllTestSupport.h"
 
+#ifndef _WIN64
 // Calls AFunction with a copy of AArgumentBytes bytes of arguments on a 16-byte aligned stack,
 // stores its EAX in *AResult and returns how many bytes of stack the function removed on return.
 // A stdcall function removes all its arguments; any other count is a broken calling convention.
@@ -42,12 +45,15 @@ asm(".text\n"
     "    popl %esi\n"
     "    popl %ebp\n"
     "    ret\n");
+#endif
 
 namespace {
 
 // ---- the file --------------------------------------------------------------------------------
 
-// A PE32 image read from its file, for the tables that say what it exports and imports.
+// A PE image read from its file, for the tables that say what it exports and imports. It reads
+// either format, PE32 (i686) or PE32+ (x64), whichever the file is: the two differ in the
+// optional header, which the data directories follow.
 class TPeFile {
 public:
     explicit TPeFile(const std::wstring& APath) {
@@ -66,11 +72,18 @@ public:
 
     bool Valid() const {
         return FBytes.size() > sizeof(IMAGE_DOS_HEADER) && Dos().e_magic == IMAGE_DOS_SIGNATURE &&
-               Nt().Signature == IMAGE_NT_SIGNATURE;
+               Nt().Signature == IMAGE_NT_SIGNATURE &&
+               (Magic() == IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+                Magic() == IMAGE_NT_OPTIONAL_HDR64_MAGIC);
     }
     const IMAGE_DOS_HEADER& Dos() const { return *At<IMAGE_DOS_HEADER>(0); }
+    // The signature and the file header stand alike in both formats.
     const IMAGE_NT_HEADERS32& Nt() const { return *At<IMAGE_NT_HEADERS32>(Dos().e_lfanew); }
+    const IMAGE_FILE_HEADER& FileHeader() const { return Nt().FileHeader; }
+    WORD Magic() const { return Nt().OptionalHeader.Magic; }
     const IMAGE_DATA_DIRECTORY& Directory(int AIndex) const {
+        if (Magic() == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+            return At<IMAGE_NT_HEADERS64>(Dos().e_lfanew)->OptionalHeader.DataDirectory[AIndex];
         return Nt().OptionalHeader.DataDirectory[AIndex];
     }
 
@@ -147,12 +160,20 @@ std::string Lower(std::string AText) {
     return AText;
 }
 
-TEST(DllFile, IsA32BitWindowsLibrary) {
+TEST(DllFile, IsAWindowsLibraryForTheArchitectureItWasBuiltFor) {
+    // The 32-bit terminal loads only an i386 PE32 library, the 64-bit one only an x64 PE32+.
+#ifdef _WIN64
+    const WORD machine = IMAGE_FILE_MACHINE_AMD64;
+    const WORD magic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+#else
+    const WORD machine = IMAGE_FILE_MACHINE_I386;
+    const WORD magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+#endif
     TPeFile file(DllPath());
     ASSERT_TRUE(file.Valid()) << "cannot read " << Utf8(DllPath());
-    EXPECT_EQ(file.Nt().FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(file.Nt().OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
-    EXPECT_TRUE(file.Nt().FileHeader.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_EQ(file.FileHeader().Machine, machine);
+    EXPECT_EQ(file.Magic(), magic);
+    EXPECT_TRUE(file.FileHeader().Characteristics & IMAGE_FILE_DLL);
 }
 
 TEST(DllFile, ExportsExactlyTheThreeEntryPointsByPlainNameAtTheirOrdinals) {
@@ -230,6 +251,7 @@ TEST(DllFile, CarriesFileAndProductVersion1_2_0_0) {
 
 // ---- the calling interface ----------------------------------------------------------------------
 
+#ifndef _WIN64
 // An argument list laid out byte by byte at the offsets the interface fixes.
 class TArguments {
 public:
@@ -343,6 +365,66 @@ TEST_F(DllCallingInterface, EachArgumentIsReadFromItsOffset) {
     EXPECT_EQ(GetPropA(chart, AttachedProperty), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s));
 }
+
+#else
+
+using DllCallingInterface = TDllTest;
+
+// A page of memory above 4 GiB, where a pointer cut to its low 32 bits points elsewhere.
+class THighPage {
+public:
+    THighPage()
+        : FBase(static_cast<BYTE*>(VirtualAlloc(
+              nullptr, 4096, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE))) {}
+    ~THighPage() {
+        if (FBase)
+            VirtualFree(FBase, 0, MEM_RELEASE);
+    }
+    THighPage(const THighPage&) = delete;
+    THighPage& operator=(const THighPage&) = delete;
+
+    BYTE* Base() const { return FBase; }
+
+private:
+    BYTE* FBase;
+};
+
+TEST_F(DllCallingInterface, PointersAboveFourGigabytesAndTheChartHandleArriveWhole) {
+    THighPage page;
+    ASSERT_NE(page.Base(), nullptr) << SystemErrorText(GetLastError());
+    ASSERT_GT(reinterpret_cast<std::uintptr_t>(page.Base()), std::uintptr_t{0xFFFFFFFF})
+        << "the system gave no memory above 4 GiB to test with";
+    char* symbol = reinterpret_cast<char*>(page.Base());
+    std::strcpy(symbol, "EURUSD");
+    auto* block = reinterpret_cast<double*>(page.Base() + 64);
+    for (int slot = 0; slot <= ExchangeBlockSize; ++slot)
+        block[slot] = Untouched;
+
+    // The chart as the 64-bit terminal hands it over: a 64-bit integer, here one whose
+    // upper half is zero, as every window handle's is.
+    HWND chart = NewChart();
+    FLibrary->TerminalCreate(1.10525, 1.10510, 0.00001, 0.0001, 0.25, 12.5, 30, 7, 5, chart,
+                             symbol);
+    HWND panel = WaitForPanel(chart);
+    ASSERT_NE(panel, nullptr) << "the chart received no panel";
+
+    EXPECT_EQ(FLibrary->TerminalProcessMsg(1.10531, 1.10517, 0.00001, 0.0001, 5, block,
+                                           ExchangeBlockSize, chart),
+              erNothing);
+    ExpectBlock(block, 0.25, 12.5, 30, 7);
+    EXPECT_EQ(block[ExchangeBlockSize], Untouched) << "the library wrote past the four slots";
+
+    ClickAndFlush(panel, TSide::Buy);
+    EXPECT_EQ(FLibrary->TerminalProcessMsg(1.10531, 1.10517, 0.00001, 0.0001, 5, block,
+                                           ExchangeBlockSize, chart),
+              erBuy);
+
+    FLibrary->TerminalDelete(chart);
+    EXPECT_EQ(GetPropA(chart, AttachedProperty), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s));
+}
+
+#endif
 
 // ---- the library's presence in the process ------------------------------------------------------
 

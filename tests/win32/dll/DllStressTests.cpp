@@ -181,13 +181,12 @@ TEST_F(DllStress, ExpertsUserClicksAndArrowPressesOnFourChartsStayConsistent) {
         }
         EXPECT_GT(charts[i].Made[0] + charts[i].Made[1], 0);
     }
-    std::printf("%ld exchanges, %d clicks, %ld arrow presses in %lld s on %d charts; the slowest "
-                "click was reported after %.0f ms\n",
-                exchanges.load(), clicks, presses, static_cast<long long>(UserTime.count()), Charts,
-                Milliseconds(slowestClick));
     RecordProperty("exchanges", static_cast<int>(exchanges.load()));
     RecordProperty("clicks", clicks);
     RecordProperty("arrow_presses", static_cast<int>(presses));
+    RecordProperty("seconds", static_cast<int>(UserTime.count()));
+    RecordProperty("charts", Charts);
+    RecordProperty("slowest_click_ms", static_cast<int>(Milliseconds(slowestClick)));
 }
 
 // ---- lifetime
@@ -238,8 +237,10 @@ TEST_F(DllLifetime, HundredsOfPanelLifetimesLeaveNoThreadWindowHandleOrClassBehi
         FHost->DestroyChart(other);
     }
     const auto destroyed = Clock::now();
-    std::printf("200 create/delete cycles: %.1f ms each; 50 chart lives: %.1f ms each\n",
-                Milliseconds(deleted - start) / 200, Milliseconds(destroyed - deleted) / 50);
+    RecordProperty("create_delete_cycle_us",
+                   static_cast<int>(Milliseconds(deleted - start) / 200 * 1000));
+    RecordProperty("chart_life_us",
+                   static_cast<int>(Milliseconds(destroyed - deleted) / 50 * 1000));
 
     Progress("waiting for the panel threads to end");
     EXPECT_EQ(WaitForPanelThreads(0), 0) << "panel threads stayed behind";
@@ -247,7 +248,7 @@ TEST_F(DllLifetime, HundredsOfPanelLifetimesLeaveNoThreadWindowHandleOrClassBehi
     EXPECT_TRUE(WaitUntil([] { return AllPanelWindows().empty(); }, 10s))
         << AllPanelWindows().size() << " panel windows stayed behind";
     if (baseHandles == 0) {
-        std::printf("note: the system reports no handle count (Wine); handle check skipped\n");
+        RecordProperty("handle_check", "skipped: the system reports no handle count (Wine)");
     } else {
         DWORD handles = HandleCount();
         WaitUntil([&] { return (handles = HandleCount()) <= baseHandles; }, 10s);
@@ -314,8 +315,9 @@ TEST_F(DllFaults, ChartsDestroyedWhileTwoThreadsExchange) {
     }
     stop = true;
     JoinOrDie(experts, finished, "experts");
-    std::printf("%d charts destroyed under %ld exchanges in %.0f ms\n", Rounds,
-                calls[0].load() + calls[1].load(), Milliseconds(Clock::now() - start));
+    RecordProperty("charts_destroyed", Rounds);
+    RecordProperty("exchanges", static_cast<int>(calls[0].load() + calls[1].load()));
+    RecordProperty("ms", static_cast<int>(Milliseconds(Clock::now() - start)));
     EXPECT_EQ(badResults.load(), 0);
     EXPECT_EQ(WaitForPanelThreads(0), 0) << "panel threads stayed behind";
     EXPECT_TRUE(WaitUntil([] { return AllPanelWindows().empty(); }, 10s));
