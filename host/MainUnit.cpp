@@ -447,15 +447,18 @@ extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point
 }
 
 // What TerminalDelete does, by what it finds under the lock:
-//   a pending record for the chart          ends it: the build is cancelled
-//   no mark of this library                 nothing more
-//   the mark, naming the panel found         that panel is closed, its record ended, the mark
-//     before the lock, or one attached since   removed (a panel attached since is hidden too)
-//   the mark, naming a newer panel than the  nothing: a create came in between, its panel stays
-//     one found before the lock
-//   the mark, naming a window that is gone   the mark is removed
-// Each step is one store or one call, and each prefix leaves a state the next call can work
-// from: a delete killed half-way leaves a chart that can be created again.
+//   a pending record for the chart           ends it: the build is cancelled
+//   no mark of this library                  nothing more
+//   the mark, naming the panel found before  unmarks the chart, then closes that panel
+//     the lock, or one attached since          (WM_CLOSE) and ends its record; a panel
+//                                              attached since is hidden as well
+//   the mark, naming a newer panel than the  nothing: a create came in between, its panel
+//     one found before the lock                stays
+//   the mark, naming a window that is gone   unmarks the chart
+// Each step is one store or one call, and any prefix leaves a chart that a later create can
+// give a panel: the mark goes before the close, so that a chart is never left marked for a
+// panel that is closing. A delete killed between the two leaves that panel hidden on the
+// chart until the chart goes, and nothing waiting for it.
 extern "C" void __stdcall TerminalDelete(HWND AWindow) {
     TFloatingPointGuard floatingPoint;
     try {
@@ -478,6 +481,9 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
                 return; // a newer panel took the chart since we looked: it stays
             ShowWindowAsync(marked, SW_HIDE); // attached since we looked
         }
+        // A mark that names a window no longer there goes as well.
+        RemovePropA(AWindow, ContainerProperty);
+        RemovePropA(AWindow, AttachedProperty);
         if (live) {
             PostMessageA(marked, WM_CLOSE, 0, 0);
             // No exchange takes up the panel from here on, also one that found it before.
@@ -487,9 +493,6 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
                     record->PanelWindow == marked)
                     record->State = TChartRecord::TState::Ended;
         }
-        // A mark that names a window no longer there goes as well.
-        RemovePropA(AWindow, ContainerProperty);
-        RemovePropA(AWindow, AttachedProperty);
     } catch (...) {
     }
 }
