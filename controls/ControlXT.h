@@ -114,8 +114,9 @@ public:
     void Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& ABitmap);
     void CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap);
     // The panel's side of an exchange: takes the price labels' clicks, shows the snapshot's
-    // prices and writes the fields' values into AMemory's ExchangeBlockSize slots. Runs on the
-    // host's thread.
+    // prices and writes the fields' values into AMemory's ExchangeBlockSize slots. Any thread,
+    // as TakeExchange; it also opens the link and writes the host's block, which the library
+    // does itself after TakeExchange, with nothing of the panel's in use.
     TExchangeResult UpdateTerminal(const TTerminalData* AData, double* AMemory);
 
     // What one exchange takes from the panel, without touching the host's memory or the shell,

@@ -36,12 +36,12 @@ public:
         return With([](std::wstring_view AText) { return std::wstring(AText); });
     }
 
-    // Publishes AText; true when it differs from the text it replaced. Any thread. The text
-    // replaced is compared after the exchange, when no other writer can free it.
-    bool Set(std::wstring AText) {
-        TNode* fresh = new TNode{std::move(AText)};
-        TNode* old = FCurrent.exchange(fresh);
-        const bool changed = old->Text != fresh->Text;
+    // Publishes a copy of AText; true when it differs from the text it replaced. Any thread.
+    // The text replaced is compared after the exchange, when no other thread can free it; the
+    // node just published may already be replaced and freed, so AText is what it is compared to.
+    bool Set(const std::wstring& AText) {
+        TNode* old = FCurrent.exchange(new TNode{AText});
+        const bool changed = old->Text != AText;
         Retire(old);
         return changed;
     }
