@@ -73,7 +73,13 @@ void Run(const TBenchOptions& AOptions) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     RegisterPlainClass();
-    std::printf("tick_bench: %s under %s\n", Utf8(AOptions.Dll).c_str(), WineVersion());
+#ifdef _WIN64
+    const char* architecture = "x64";
+#else
+    const char* architecture = "i686";
+#endif
+    std::printf("tick_bench (%s): %s under Wine %s\n", architecture, Utf8(AOptions.Dll).c_str(),
+                WineVersion());
     TRig rig(AOptions.Dll);
     ParkCursor();
     std::vector<TChartPanel> charts;

@@ -173,7 +173,7 @@ void BenchTickParts(const TRig& ARig, const TChartPanel& AChart, HWND ABareChart
                                         QuoteDigits, block, ExchangeBlockSize, ABareChart);
                      },
                      {}});
-    parts.push_back({"snapshot: TTerminalData (i686, in process)",
+    parts.push_back({"snapshot: TTerminalData (in process)",
                      100,
                      [&] {
                          const TTerminalData data(nullptr, nullptr, SteadyQuote.Ask,
@@ -182,7 +182,7 @@ void BenchTickParts(const TRig& ARig, const TChartPanel& AChart, HWND ABareChart
                          Sink = Sink + static_cast<LONG_PTR>(data.Spread().size());
                      },
                      {}});
-    parts.push_back({"4 x TryParseFloat (i686, in process)",
+    parts.push_back({"4 x TryParseFloat (in process)",
                      100,
                      [&] {
                          for (const std::wstring& text : fieldTexts)

@@ -28,28 +28,50 @@ void TerminalDelete(int chartWindow);
 input double InpLots             = 0.10;  // Lot size
 input double InpStopLossPips     = 30;    // Stop-loss in pips (0: none)
 input double InpTakeProfitPips   = 60;    // Take-profit in pips (0: none)
-input double InpTrailingStopPips = 0;     // Trailing stop in pips (0: none)
+input double InpTrailingStopPips = 0;     // Trailing stop in pips (0: none); each order keeps the T/S of its click
 input double InpTrailingStepPips = 1;     // Trailing step: the stop moves by at least this many pips
-input int    InpSlippagePips     = 3;     // Accepted slippage in pips
+input int    InpSlippagePips     = 3;     // Accepted slippage in pips from the price clicked, retries included
 input int    InpPointsPerPip     = 0;     // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
 input int    InpMagic            = 20120; // Magic number of this expert's orders
+input int    InpConfirmSeconds   = 60;    // Seconds to look for an order the server did not confirm
 
 // How long one click may keep trying against requotes and busy servers.
 #define PELLITH_RETRY_MS      2000
 #define PELLITH_RETRY_PAUSE   250
 #define PELLITH_ATTEMPTS      5
+// Answers of the server that stderror.mqh has no names for (the MQL4 book's table of errors).
+#define PELLITH_ORDER_QUEUED     142
+#define PELLITH_DEALER_ACCEPTED  143
+#define PELLITH_ORDER_DISCARDED  144
+// g_trailErrors: the journal was told that the order's trailing stop is too tight.
+#define PELLITH_TRAIL_TOO_CLOSE  -1
 
-// The globals live as long as the expert stays on its chart: a change of timeframe, symbol or
-// inputs calls OnDeinit and OnInit but keeps them.
+// The globals live as long as the expert stays on its chart: a change of timeframe, symbol,
+// inputs or account calls OnDeinit and OnInit but keeps them. What must outlive a restart of the
+// terminal (the last click number, each order's trailing stop) is kept in global variables of
+// the terminal.
 int    g_chart       = 0;     // the chart window that carries the panel
 bool   g_created     = false; // TerminalCreate has been called for g_chart
 string g_symbol      = "";    // the symbol the panel shows
 double g_values[4];           // lots, stop-loss, take-profit, trailing stop, as the panel shows them
 int    g_lastDeinit  = -1;    // the reason of the last OnDeinit; -1 before the first
-int    g_clicks      = 0;     // clicks taken, for the comment that identifies each order
+int    g_lastClick   = 0;     // the highest click number this chart is known to have used
+int    g_account     = 0;     // the account whose orders g_tickets holds; 0 before the first look
 int    g_tickets[];           // the orders this expert opened and still trails
+double g_trails[];            // per ticket, its trailing stop in pips, as typed at its click
 int    g_trailErrors[];       // per ticket, the last trailing failure written to the journal
-bool   g_trailTooClose = false; // the journal has been told the trailing stop is too tight
+bool   g_halted      = false; // after a common error: no trade request until the trader clicks
+
+// The one click whose order the server did not confirm (g_pendingClick 0: none). It is looked
+// for on every event until it turns up or InpConfirmSeconds have passed, and never sent again.
+int      g_pendingClick  = 0;
+string   g_pendingSymbol = "";
+int      g_pendingType   = 0;
+double   g_pendingLots   = 0;
+double   g_pendingPips[3];      // stop-loss, take-profit and trailing stop as typed at the click
+string   g_pendingWhat   = "";  // "buy 0.10", for the messages
+datetime g_pendingTime   = 0;   // the server's time at the click
+uint     g_pendingSince  = 0;   // GetTickCount at the unclear answer
 
 //+------------------------------------------------------------------+
 double PipSize()
@@ -111,6 +133,62 @@ string OrderTag()
   }
 
 //+------------------------------------------------------------------+
+//| Whether a comment is this chart's, and the digits that follow    |
+//| the chart in it. The server may have cut the comment's end or    |
+//| added to it, so only the leading digits count, and may be fewer  |
+//| than the click's.                                                |
+//+------------------------------------------------------------------+
+bool ChartComment(string comment, string &number)
+  {
+   string tag = OrderTag();
+   number = "";
+   if(StringFind(comment, tag) != 0)
+      return false;
+   for(int i = StringLen(tag); i < StringLen(comment); i++)
+     {
+      string character = StringSubstr(comment, i, 1);
+      if(StringFind("0123456789", character) < 0)
+         break;
+      number += character;
+     }
+   return true;
+  }
+
+//+------------------------------------------------------------------+
+//| A number for a new click that no earlier click of this chart had,|
+//| also before a restart of the expert or of the terminal: one more |
+//| than the terminal's global variable and this chart's orders say. |
+//+------------------------------------------------------------------+
+int NextClick()
+  {
+   string name = "Pellith " + IntegerToString(ChartID()) + " last click";
+   if(GlobalVariableCheck(name))
+      g_lastClick = (int)MathMax(g_lastClick, GlobalVariableGet(name));
+   g_lastClick++;
+   GlobalVariableSet(name, g_lastClick);
+   GlobalVariablesFlush(); // kept even if the terminal crashes
+   return g_lastClick;
+  }
+
+//+------------------------------------------------------------------+
+//| The terminal's global variable that keeps an order's trailing    |
+//| stop across restarts of the expert.                              |
+//+------------------------------------------------------------------+
+string TrailVariable(int ticket)
+  {
+   return "Pellith " + IntegerToString(AccountNumber()) + " #" + IntegerToString(ticket) + " T/S";
+  }
+
+double StoredTrail(int ticket)
+  {
+   string name = TrailVariable(ticket);
+   if(!GlobalVariableCheck(name))
+      return 0;
+   double pips = GlobalVariableGet(name);
+   return (MathIsValidNumber(pips) && pips > 0) ? pips : 0;
+  }
+
+//+------------------------------------------------------------------+
 void CreatePanel()
   {
    g_chart = (int)ChartGetInteger(0, CHART_WINDOW_HANDLE);
@@ -140,41 +218,85 @@ void ValuesFromInputs()
   }
 
 //+------------------------------------------------------------------+
-//| Open orders of an earlier session of this chart's expert, known  |
-//| by symbol, magic number and the chart named in the comment.      |
+//| This account's open orders of an earlier session of this chart's |
+//| expert, known by magic number and the chart named in the comment.|
+//| Each trails by the distance of its click if the terminal still   |
+//| keeps it, else not at all. The highest click number this chart's |
+//| orders show keeps new clicks apart from theirs, should the       |
+//| terminal have lost its global variables.                         |
 //+------------------------------------------------------------------+
 void AdoptOrders()
   {
+   string number = "";
    for(int i = OrdersTotal() - 1; i >= 0; i--)
      {
-      if(!OrderSelect(i, SELECT_BY_POS, MODE_TRADES))
+      if(!OrderSelect(i, SELECT_BY_POS, MODE_TRADES) || !ChartComment(OrderComment(), number))
          continue;
-      if(OrderSymbol() == Symbol() && OrderMagicNumber() == InpMagic &&
-         StringFind(OrderComment(), OrderTag()) == 0 && (OrderType() == OP_BUY ||
-                                                          OrderType() == OP_SELL))
-         Remember(OrderTicket());
+      g_lastClick = (int)MathMax(g_lastClick, (double)StringToInteger(number));
+      if(OrderMagicNumber() == InpMagic && (OrderType() == OP_BUY || OrderType() == OP_SELL))
+         Remember(OrderTicket(), StoredTrail(OrderTicket()));
      }
+   for(int j = OrdersHistoryTotal() - 1; j >= 0; j--)
+      if(OrderSelect(j, SELECT_BY_POS, MODE_HISTORY) && ChartComment(OrderComment(), number))
+         g_lastClick = (int)MathMax(g_lastClick, (double)StringToInteger(number));
   }
 
-void Remember(int ticket)
+bool Known(int ticket)
   {
    for(int i = 0; i < ArraySize(g_tickets); i++)
       if(g_tickets[i] == ticket)
-         return;
-   int size = ArraySize(g_tickets);
-   ArrayResize(g_tickets, size + 1);
-   ArrayResize(g_trailErrors, size + 1);
-   g_tickets[size] = ticket;
-   g_trailErrors[size] = 0;
+         return true;
+   return false;
   }
 
-void Forget(int index)
+void Remember(int ticket, double trailPips)
   {
+   if(Known(ticket))
+      return;
+   int size = ArraySize(g_tickets);
+   ArrayResize(g_tickets, size + 1);
+   ArrayResize(g_trails, size + 1);
+   ArrayResize(g_trailErrors, size + 1);
+   g_tickets[size] = ticket;
+   g_trails[size] = trailPips;
+   g_trailErrors[size] = 0;
+   if(trailPips > 0)
+      GlobalVariableSet(TrailVariable(ticket), trailPips);
+  }
+
+void ForgetClosed(int index)
+  {
+   if(g_trails[index] > 0)
+      GlobalVariableDel(TrailVariable(g_tickets[index]));
    int last = ArraySize(g_tickets) - 1;
    g_tickets[index] = g_tickets[last];
+   g_trails[index] = g_trails[last];
    g_trailErrors[index] = g_trailErrors[last];
    ArrayResize(g_tickets, last);
+   ArrayResize(g_trails, last);
    ArrayResize(g_trailErrors, last);
+  }
+
+//+------------------------------------------------------------------+
+//| After a change of account the orders remembered are another     |
+//| account's: forget them, and take back this account's own.        |
+//+------------------------------------------------------------------+
+void CheckAccount()
+  {
+   int account = AccountNumber();
+   if(account == 0 || account == g_account)
+      return; // 0: not logged in yet
+   if(g_pendingClick != 0)
+     {
+      Tell(g_pendingWhat + ": the account changed before the server confirmed the order, and it "
+           "was not sent again; look in the Trade tab of account " + IntegerToString(g_account));
+      g_pendingClick = 0;
+     }
+   ArrayResize(g_tickets, 0);
+   ArrayResize(g_trails, 0);
+   ArrayResize(g_trailErrors, 0);
+   g_account = account;
+   AdoptOrders();
   }
 
 //+------------------------------------------------------------------+
@@ -186,7 +308,6 @@ int OnInit()
            "the expert's settings (tab Common) and attach the expert again.");
       return INIT_FAILED;
      }
-   bool restart = g_lastDeinit < 0;
    if(g_lastDeinit == REASON_CHARTCHANGE && g_created)
      {
       // A new timeframe keeps the panel as it is; a new symbol gets a panel of its own with
@@ -203,8 +324,7 @@ int OnInit()
       ValuesFromInputs();
       CreatePanel();
      }
-   if(restart)
-      AdoptOrders();
+   CheckAccount();
    EventSetMillisecondTimer(250); // clicks are taken up even when no tick comes
    return INIT_SUCCEEDED;
   }
@@ -214,6 +334,15 @@ void OnDeinit(const int reason)
   {
    EventKillTimer();
    g_lastDeinit = reason;
+   // The terminal keeps the globals only through these; after any other reason the click that
+   // is still looked for is the trader's to look for.
+   if(g_pendingClick != 0 && reason != REASON_CHARTCHANGE && reason != REASON_PARAMETERS &&
+      reason != REASON_ACCOUNT)
+     {
+      Tell(g_pendingWhat + ": the expert stopped before the server confirmed the order, and it "
+           "was not sent again; look in the Trade tab");
+      g_pendingClick = 0;
+     }
    if(reason != REASON_CHARTCHANGE)
       DeletePanel();
   }
@@ -223,6 +352,8 @@ void OnTick()
   {
    if(!g_created)
       CreatePanel();
+   CheckAccount();
+   CheckPending();
    Exchange();
    TrailStops();
   }
@@ -231,6 +362,8 @@ void OnTick()
 void OnTimer()
   {
    RefreshRates();
+   CheckAccount();
+   CheckPending();
    Exchange();
   }
 
@@ -249,9 +382,10 @@ void Exchange()
   }
 
 //+------------------------------------------------------------------+
-//| What the trade server's answer means, in words.                  |
+//| What the trade server's answer means, in words; "" for an answer |
+//| the expert does not know.                                        |
 //+------------------------------------------------------------------+
-string ErrorText(int error)
+string KnownErrorText(int error)
   {
    switch(error)
      {
@@ -280,7 +414,11 @@ string ErrorText(int error)
       case ERR_ORDER_LOCKED:                return "the order is locked";
       case ERR_LONG_POSITIONS_ONLY_ALLOWED: return "only buying is allowed";
       case ERR_TOO_MANY_REQUESTS:           return "too many requests";
+      case PELLITH_ORDER_QUEUED:            return "the server queued the order";
+      case PELLITH_DEALER_ACCEPTED:         return "the dealer accepted the order but has not filled it yet";
+      case PELLITH_ORDER_DISCARDED:         return "the order was discarded at its confirmation";
       case ERR_TRADE_MODIFY_DENIED:         return "the price is too close to the order's stops";
+      case ERR_TRADE_EXPIRATION_DENIED:     return "the broker does not allow expiry times";
       case ERR_TRADE_CONTEXT_BUSY:          return "the trade context is busy";
       case ERR_TRADE_TOO_MANY_ORDERS:       return "the broker's limit of open orders is reached";
       case ERR_TRADE_HEDGE_PROHIBITED:      return "hedging is prohibited";
@@ -289,7 +427,13 @@ string ErrorText(int error)
       case ERR_LONGS_NOT_ALLOWED:           return "buying is not allowed";
       case ERR_SHORTS_NOT_ALLOWED:          return "selling is not allowed";
      }
-   return "the server answered with error " + IntegerToString(error);
+   return "";
+  }
+
+string ErrorText(int error)
+  {
+   string text = KnownErrorText(error);
+   return (text != "") ? text : "the server answered with error " + IntegerToString(error);
   }
 
 //+------------------------------------------------------------------+
@@ -305,24 +449,105 @@ bool Transient(int error)
 
 //+------------------------------------------------------------------+
 //| Answers that leave open whether the server carried the request   |
-//| out.                                                             |
+//| out: the order may be open, or open a while later. So is an      |
+//| answer of the server the expert does not know, or none at all    |
+//| (codes from 4000 on are the terminal's own: nothing was sent).   |
 //+------------------------------------------------------------------+
 bool OutcomeUnknown(int error)
   {
    return error == ERR_TRADE_TIMEOUT || error == ERR_NO_RESULT || error == ERR_COMMON_ERROR ||
-          error == ERR_MALFUNCTIONAL_TRADE;
+          error == ERR_MALFUNCTIONAL_TRADE || error == PELLITH_ORDER_QUEUED ||
+          error == PELLITH_DEALER_ACCEPTED || (error < 4000 && KnownErrorText(error) == "");
   }
 
 //+------------------------------------------------------------------+
-//| The open order with this click's comment, or -1.                 |
+//| Whether the selected order is this click's: this chart's, of the |
+//| click's symbol, side, lots and magic number, opened at or after  |
+//| the click, not an order the expert holds already, and with a     |
+//| comment whose number, as far as the server left it, is the       |
+//| click's.                                                         |
 //+------------------------------------------------------------------+
-int FindOrder(string comment)
+bool IsClickOrder(int click, string symbol, int type, double lots, datetime since)
+  {
+   string number = "";
+   if(!ChartComment(OrderComment(), number))
+      return false;
+   if(number != "" && StringFind(IntegerToString(click), number) != 0)
+      return false;
+   return OrderSymbol() == symbol && OrderType() == type && MathAbs(OrderLots() - lots) < 1e-8 &&
+          OrderMagicNumber() == InpMagic && OrderOpenTime() >= since && !Known(OrderTicket());
+  }
+
+//+------------------------------------------------------------------+
+//| This click's order among the open orders and the history, or -1. |
+//+------------------------------------------------------------------+
+int FindClickOrder(int click, string symbol, int type, double lots, datetime since)
   {
    for(int i = OrdersTotal() - 1; i >= 0; i--)
-      if(OrderSelect(i, SELECT_BY_POS, MODE_TRADES) && OrderSymbol() == Symbol() &&
-         OrderMagicNumber() == InpMagic && OrderComment() == comment)
+      if(OrderSelect(i, SELECT_BY_POS, MODE_TRADES) && IsClickOrder(click, symbol, type, lots, since))
+         return OrderTicket();
+   // Closed already, at its stop say, before the terminal listed it.
+   for(int j = OrdersHistoryTotal() - 1; j >= 0; j--)
+      if(OrderSelect(j, SELECT_BY_POS, MODE_HISTORY) &&
+         IsClickOrder(click, symbol, type, lots, since))
          return OrderTicket();
    return -1;
+  }
+
+int ConfirmSeconds()
+  {
+   return (InpConfirmSeconds > 0) ? InpConfirmSeconds : 1;
+  }
+
+//+------------------------------------------------------------------+
+//| An unclear answer to a click: tell the trader at once, and look  |
+//| for its order on the following events instead of sending again.  |
+//| A common error also stops trading until the trader clicks.       |
+//+------------------------------------------------------------------+
+void AwaitOrder(int click, int type, double lots, double slPips, double tpPips, double trailPips,
+                string what, datetime since, int error)
+  {
+   g_pendingClick = click;
+   g_pendingSymbol = Symbol();
+   g_pendingType = type;
+   g_pendingLots = lots;
+   g_pendingPips[0] = slPips;
+   g_pendingPips[1] = tpPips;
+   g_pendingPips[2] = trailPips;
+   g_pendingWhat = what;
+   g_pendingTime = since;
+   g_pendingSince = GetTickCount();
+   string halted = "";
+   if(error == ERR_COMMON_ERROR)
+     {
+      g_halted = true;
+      halted = "; trading on this chart stops until you click again";
+     }
+   Tell(what + " not confirmed yet: " + ErrorText(error) + ". It will not be sent again; the "
+        "expert looks for it for up to " + IntegerToString(ConfirmSeconds()) + " s" + halted);
+  }
+
+//+------------------------------------------------------------------+
+//| Looks once for the order of the click in doubt; takes it over    |
+//| when it is there, gives up when the time is over.                |
+//+------------------------------------------------------------------+
+void CheckPending()
+  {
+   if(g_pendingClick == 0)
+      return;
+   int ticket = FindClickOrder(g_pendingClick, g_pendingSymbol, g_pendingType, g_pendingLots,
+                               g_pendingTime);
+   if(ticket >= 0)
+     {
+      g_pendingClick = 0;
+      TakeOver(ticket, g_pendingWhat, g_pendingPips[0], g_pendingPips[1], g_pendingPips[2], true);
+      return;
+     }
+   if((int)(GetTickCount() - g_pendingSince) < ConfirmSeconds() * 1000)
+      return;
+   g_pendingClick = 0;
+   Tell(g_pendingWhat + ": the server did not confirm the order within " +
+        IntegerToString(ConfirmSeconds()) + " s and it was not sent again; look in the Trade tab");
   }
 
 //+------------------------------------------------------------------+
@@ -413,14 +638,20 @@ string TradingRefused()
 
 //+------------------------------------------------------------------+
 //| A market order with the panel's lot size, stop-loss and          |
-//| take-profit (pips from the open price; 0 pips: none). One click  |
-//| is at most one order; a click that does not become one is told.  |
+//| take-profit (pips from the open price; 0 pips: none), trailed by |
+//| the panel's trailing stop. One click is at most one order; a     |
+//| click that does not become one is told.                          |
 //+------------------------------------------------------------------+
 void OpenAtMarket(int type)
   {
-   g_clicks++;
+   // The price the click is taken at, fresh on this exchange: every attempt is measured from it.
+   double clicked = (type == OP_BUY) ? Ask : Bid;
+   g_halted = false; // a click is the trader's go-ahead after a common error
    string side = (type == OP_BUY) ? "buy" : "sell";
    string refused = TradingRefused();
+   if(refused == "" && g_pendingClick != 0)
+      refused = "the " + g_pendingWhat + " clicked before is not confirmed yet; click again when "
+                "the expert has said what became of it";
    double lots = 0;
    int decimals = 2;
    if(refused == "")
@@ -436,12 +667,17 @@ void OpenAtMarket(int type)
       Tell(side + " not sent: " + refused);
       return;
      }
+   // The fields as they read at the click are this order's for good.
    double slPips = g_values[1];
    double tpPips = g_values[2];
+   double trailPips = g_values[3];
    bool market = SymbolInfoInteger(Symbol(), SYMBOL_TRADE_EXEMODE) == SYMBOL_TRADE_EXECUTION_MARKET;
-   string comment = OrderTag() + IntegerToString(g_clicks);
+   int click = NextClick();
+   datetime since = TimeCurrent();
+   string comment = OrderTag() + IntegerToString(click);
    string what = side + " " + DoubleToString(lots, decimals);
-   int slippage = (int)MathRound(InpSlippagePips * PipSize() / Point);
+   double pip = PipSize();
+   int allowed = (int)MathRound(InpSlippagePips * pip / Point);
    color arrow = (type == OP_BUY) ? clrDodgerBlue : clrOrangeRed;
 
    int ticket = -1;
@@ -451,6 +687,15 @@ void OpenAtMarket(int type)
      {
       RefreshRates();
       double price = (type == OP_BUY) ? Ask : Bid;
+      // Every attempt stays within the slippage of the price clicked, not of the latest one.
+      int moved = (int)MathRound(MathAbs(price - clicked) / Point);
+      if(moved > allowed)
+        {
+         Tell(what + " not sent: the price moved " + Pips(moved * Point / pip) + " from " +
+              DoubleToString(clicked, Digits) + " since the click, more than the " +
+              Pips(InpSlippagePips) + " of slippage allowed");
+         return;
+        }
       double sl = 0;
       double tp = 0;
       string tooClose = StopPrices(type, price, slPips, tpPips, sl, tp);
@@ -466,17 +711,22 @@ void OpenAtMarket(int type)
          tp = 0;
         }
       ResetLastError();
-      ticket = OrderSend(Symbol(), type, NormalizeDouble(lots, decimals), price, slippage, sl,
-                         tp, comment, InpMagic, 0, arrow);
+      ticket = OrderSend(Symbol(), type, NormalizeDouble(lots, decimals), price, allowed - moved,
+                         sl, tp, comment, InpMagic, 0, arrow);
       if(ticket >= 0)
          break;
       error = GetLastError();
-      // Whatever the answer, look for the order before anything else: after a timeout it may
-      // well be open, and a second request would open another.
-      ticket = FindOrder(comment);
+      // Whatever the answer, look for the order before anything else: a second request for an
+      // order that is open would open another.
+      ticket = FindClickOrder(click, Symbol(), type, lots, since);
       if(ticket >= 0)
          break;
-      if(!Transient(error) && !OutcomeUnknown(error))
+      if(OutcomeUnknown(error))
+        {
+         AwaitOrder(click, type, lots, slPips, tpPips, trailPips, what, since, error);
+         return;
+        }
+      if(!Transient(error))
          break;
       if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
          break;
@@ -488,15 +738,35 @@ void OpenAtMarket(int type)
       Tell(what + " not sent: " + ErrorText(error));
       return;
      }
-   Remember(ticket);
+   TakeOver(ticket, what, slPips, tpPips, trailPips, false);
+  }
+
+//+------------------------------------------------------------------+
+//| The order of a click, confirmed at once or found late: it is     |
+//| remembered with the click's trailing stop and gets the click's   |
+//| stops. A late one is told, since the trader was told it was in   |
+//| doubt.                                                           |
+//+------------------------------------------------------------------+
+void TakeOver(int ticket, string what, double slPips, double tpPips, double trailPips, bool late)
+  {
+   Remember(ticket, trailPips);
    if(!OrderSelect(ticket, SELECT_BY_TICKET))
      {
       Tell(what + " was sent as #" + IntegerToString(ticket) +
            " but cannot be found; check its stops in the Trade tab");
       return;
      }
-   Journal(what + " opened as #" + IntegerToString(ticket) + " at " +
-           DoubleToString(OrderOpenPrice(), Digits));
+   string opened = what + " opened as #" + IntegerToString(ticket) + " at " +
+                   DoubleToString(OrderOpenPrice(), (int)MarketInfo(OrderSymbol(), MODE_DIGITS));
+   if(!late)
+      Journal(opened);
+   else if(OrderCloseTime() != 0)
+     {
+      Tell(opened + " after all, and it is closed already");
+      return;
+     }
+   else
+      Tell(opened + " after all: the server confirmed it late");
    SetStops(ticket, what, slPips, tpPips);
   }
 
@@ -517,6 +787,14 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
       RefreshRates();
       if(!OrderSelect(ticket, SELECT_BY_TICKET) || OrderCloseTime() != 0)
          return;
+      if(OrderSymbol() != Symbol())
+        {
+         // The chart's prices are another symbol's: stops sent with the order must do.
+         if((OrderStopLoss() != 0 || slPips <= 0) && (OrderTakeProfit() != 0 || tpPips <= 0))
+            return;
+         error = "the chart shows another symbol now";
+         break;
+        }
       double sl = 0;
       double tp = 0;
       error = StopPrices(OrderType(), OrderOpenPrice(), slPips, tpPips, sl, tp);
@@ -524,6 +802,11 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
          break;
       if(MathAbs(sl - OrderStopLoss()) < Point / 2 && MathAbs(tp - OrderTakeProfit()) < Point / 2)
          return; // the order carries them already
+      if(g_halted)
+        {
+         error = "trading on this chart stopped after the server's common error";
+         break;
+        }
       ResetLastError();
       if(OrderModify(ticket, OrderOpenPrice(), sl, tp, 0, clrNONE))
         {
@@ -533,12 +816,22 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
         }
       int code = GetLastError();
       error = ErrorText(code);
+      if(code == ERR_COMMON_ERROR)
+        {
+         g_halted = true;
+         error = error + "; trading on this chart stops until you click again";
+         break;
+        }
+      // A modification is the same whether it is made once or twice: unclear answers are
+      // tried again too.
       if(!Transient(code) && !OutcomeUnknown(code))
          break;
       if(attempt >= PELLITH_ATTEMPTS || (int)(GetTickCount() - started) > PELLITH_RETRY_MS)
          break;
       Sleep(PELLITH_RETRY_PAUSE);
      }
+   if(!OrderSelect(ticket, SELECT_BY_TICKET))
+      return;
    string missing = (OrderStopLoss() == 0 && slPips > 0) ? "stop-loss" : "";
    if(OrderTakeProfit() == 0 && tpPips > 0)
       missing = (missing == "") ? "take-profit" : "stop-loss and take-profit";
@@ -549,40 +842,42 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
 
 //+------------------------------------------------------------------+
 //| Moves the stop of this expert's orders behind the price once an  |
-//| order is further in profit than the panel's trailing stop: only  |
-//| towards profit, by at least the trailing step, never inside the  |
-//| broker's stop or freeze level.                                   |
+//| order is further in profit than its trailing stop (the T/S field |
+//| at its click): only towards profit, by at least the trailing     |
+//| step, never inside the broker's stop or freeze level.            |
 //+------------------------------------------------------------------+
 void TrailStops()
   {
-   double trailPips = g_values[3];
-   if(!g_created || !MathIsValidNumber(trailPips) || trailPips <= 0)
+   if(!g_created || g_halted)
       return;
    double pip = PipSize();
-   double trail = trailPips * pip;
    double step = (MathIsValidNumber(InpTrailingStepPips) && InpTrailingStepPips > 0) ?
                  InpTrailingStepPips * pip : Point;
    double stopLevel = StopLevelDistance();
    double freezeLevel = MarketInfo(Symbol(), MODE_FREEZELEVEL) * Point;
    double minimum = MathMax(stopLevel, freezeLevel);
-   if(trail < minimum)
-     {
-      if(!g_trailTooClose)
-         Journal("trailing stop " + Pips(trailPips) + " is inside the broker's minimum of " +
-                 Pips(minimum / pip) + "; stops are not trailed");
-      g_trailTooClose = true;
-      return;
-     }
-   g_trailTooClose = false;
    for(int i = ArraySize(g_tickets) - 1; i >= 0; i--)
      {
       if(!OrderSelect(g_tickets[i], SELECT_BY_TICKET) || OrderCloseTime() != 0)
         {
-         Forget(i);
+         ForgetClosed(i);
          continue;
         }
-      if(OrderSymbol() != Symbol())
-         continue; // an order of the chart's previous symbol
+      double trailPips = g_trails[i];
+      if(trailPips <= 0 || OrderSymbol() != Symbol())
+         continue; // not trailed, or an order of the chart's previous symbol
+      double trail = trailPips * pip;
+      if(trail < minimum)
+        {
+         if(g_trailErrors[i] != PELLITH_TRAIL_TOO_CLOSE)
+            Journal("trailing stop " + Pips(trailPips) + " of #" + IntegerToString(OrderTicket()) +
+                    " is inside the broker's minimum of " + Pips(minimum / pip) +
+                    "; its stop is not trailed");
+         g_trailErrors[i] = PELLITH_TRAIL_TOO_CLOSE;
+         continue;
+        }
+      if(g_trailErrors[i] == PELLITH_TRAIL_TOO_CLOSE)
+         g_trailErrors[i] = 0;
       double stop = 0;
       double current = OrderStopLoss();
       if(OrderType() == OP_BUY)
@@ -619,6 +914,13 @@ void TrailStops()
          continue;
         }
       int error = GetLastError();
+      if(error == ERR_COMMON_ERROR)
+        {
+         g_halted = true;
+         Tell("trailing stop of #" + IntegerToString(OrderTicket()) + " not moved: " +
+              ErrorText(error) + "; trading on this chart stops until you click again");
+         return;
+        }
       if(error != g_trailErrors[i])
          Journal("trailing stop of #" + IntegerToString(OrderTicket()) + " not moved: " +
                  ErrorText(error));

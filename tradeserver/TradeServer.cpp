@@ -112,6 +112,31 @@ void TTradeServer::SetMarketSlippage(double APoints) {
     FMarketSlippage = APoints;
 }
 
+void TTradeServer::SetCommentEnd(std::size_t AKeep, const std::string& ATail) {
+    std::lock_guard lock(FLock);
+    FCommentKeep = AKeep;
+    FCommentTail = ATail;
+}
+
+void TTradeServer::Login(int AAccount) {
+    std::lock_guard lock(FLock);
+    FAccount = AAccount;
+}
+
+int TTradeServer::Account() const {
+    std::lock_guard lock(FLock);
+    return FAccount;
+}
+
+void TTradeServer::SetNextTicket(int ATicket) {
+    std::lock_guard lock(FLock);
+    FNextTicket = ATicket;
+}
+
+long long TTradeServer::Now() const {
+    return FClock();
+}
+
 std::optional<TFault> TTradeServer::Next(std::deque<TFault>& AFaults) {
     if (AFaults.empty())
         return std::nullopt;
@@ -212,8 +237,12 @@ int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, doub
     order.StopLoss = AStopLoss;
     order.TakeProfit = ATakeProfit;
     order.Magic = AMagic;
-    order.Comment = AComment;
+    order.Comment = FCommentKeep ? AComment.substr(0, *FCommentKeep) + FCommentTail : AComment;
     order.OpenTime = FClock();
+    order.Account = FAccount;
+    order.ListedAt = order.OpenTime;
+    if (fault && fault->Error != teNone)
+        order.ListedAt += std::max(fault->ListAfterMs, 0LL);
     Revalue(order, *market);
     FOrders.push_back(order);
     request.Ticket = order.Ticket;
@@ -233,8 +262,9 @@ bool TTradeServer::Modify(int ATicket, double AStopLoss, double ATakeProfit, int
         return AAnswer == teNone;
     };
 
-    const auto it = std::find_if(FOrders.begin(), FOrders.end(),
-                                 [&](const TServerOrder& o) { return o.Ticket == ATicket; });
+    const auto it = std::find_if(FOrders.begin(), FOrders.end(), [&](const TServerOrder& o) {
+        return o.Ticket == ATicket && o.Account == FAccount;
+    });
     if (it == FOrders.end() || it->Closed())
         return answer(teInvalidTicket);
     TServerOrder& order = *it;
@@ -269,6 +299,27 @@ bool TTradeServer::Modify(int ATicket, double AStopLoss, double ATakeProfit, int
     if (fault && fault->Error != teNone)
         return answer(fault->Error);
     return answer(teNone);
+}
+
+bool TTradeServer::Listed(const TServerOrder& AOrder) const {
+    return AOrder.Account == FAccount && AOrder.ListedAt <= FClock();
+}
+
+std::vector<TServerOrder> TTradeServer::ListedOrders() const {
+    std::lock_guard lock(FLock);
+    std::vector<TServerOrder> listed;
+    for (const TServerOrder& order : FOrders)
+        if (Listed(order))
+            listed.push_back(order);
+    return listed;
+}
+
+std::optional<TServerOrder> TTradeServer::ListedOrder(int ATicket) const {
+    std::lock_guard lock(FLock);
+    for (const TServerOrder& order : FOrders)
+        if (order.Ticket == ATicket && Listed(order))
+            return order;
+    return std::nullopt;
 }
 
 std::vector<TServerOrder> TTradeServer::OpenOrders() const {

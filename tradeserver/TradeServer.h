@@ -2,8 +2,11 @@
 // A simulated MetaTrader 4 trade server for market orders: it quotes symbols, opens buys and sells
 // under instant or market execution, modifies their stops, closes them at their stop-loss or
 // take-profit, and answers with the terminal's error codes. Faults are injected per request so that
-// a test can put an expert through requotes, busy contexts and timeouts. Platform-free; every
-// public member may be called from any thread (one mutex guards the book).
+// a test can put an expert through requotes, busy contexts and timeouts, and through servers at
+// their worst: an order placed after an unclear answer and listed only later or never, a comment
+// changed at its end, a market that moves while requests travel. The book holds the orders of
+// every account; the terminal sees those of the account it is logged in to, once they are listed.
+// Platform-free; every public member may be called from any thread (one mutex guards the book).
 //
 // The rules follow the MQL4 reference:
 //   error codes            https://docs.mql4.com/constants/errorswarnings/errorcodes
@@ -12,6 +15,7 @@
 //   execution modes        https://docs.mql4.com/constants/environment_state/marketinfoconstants
 //   OrderSend, OrderModify https://docs.mql4.com/trading/ordersend,
 //                          https://docs.mql4.com/trading/ordermodify
+//   answers 142 and 143    "Error Codes" (https://book.mql4.com/appendix/errors)
 
 #include <deque>
 #include <functional>
@@ -42,6 +46,8 @@ enum TTradeError : int {
     teOffQuotes = 136,
     teBrokerBusy = 137,
     teRequote = 138,
+    teOrderQueued = 142,    // the order is queued at the server
+    teDealerAccepted = 143, // the dealer accepted the order for execution
     teTradeModifyDenied = 145,
     teTradeContextBusy = 146,
     teUnknownSymbol = 4106,
@@ -81,6 +87,8 @@ struct TServerOrder {
     double ClosePrice = 0;
     std::string CloseReason; // "stop-loss", "take-profit"
     double Profit = 0;       // in dollars, at the close or at the latest quote
+    int Account = 0;         // the account it belongs to
+    long long ListedAt = 0;  // when the terminal first lists it, on the server clock
     bool Closed() const { return CloseTime != 0; }
 };
 
@@ -102,9 +110,12 @@ struct TServerRequest {
 
 // What happens to one request instead of the normal rules.
 struct TFault {
-    int Error = teNone;       // the answer
-    bool PlaceAnyway = false; // with teTradeTimeout: the order is opened all the same
-    double MoveBidPoints = 0; // the market moves before the server answers (requotes, slippage)
+    static constexpr long long Never = 1LL << 50; // ListAfterMs beyond any wait of a test
+
+    int Error = teNone;        // the answer
+    bool PlaceAnyway = false;  // with an error: the order is opened all the same
+    double MoveBidPoints = 0;  // the market moves before the server answers (requotes, slippage)
+    long long ListAfterMs = 0; // with PlaceAnyway: the terminal lists the order only this late
 };
 
 class TTradeServer {
@@ -127,6 +138,19 @@ public:
     void InjectModifyFaults(const std::vector<TFault>& AFaults);
     // Fills under market execution move against the trader by this many points.
     void SetMarketSlippage(double APoints);
+    // The server keeps the first AKeep characters of every new order's comment and puts ATail
+    // after them, as the OrderSend reference allows it to.
+    void SetCommentEnd(std::size_t AKeep, const std::string& ATail);
+
+    // The terminal logs in to another account: new orders are its, and the terminal lists only
+    // its orders. The first account is 1.
+    void Login(int AAccount);
+    int Account() const;
+    // The ticket of the next order. Tickets are unique on one server; an account at another
+    // broker may well have orders with the same numbers as this one.
+    void SetNextTicket(int ATicket);
+    // The server's clock in milliseconds.
+    long long Now() const;
 
     // OrderSend for a buy or a sell: the ticket, or -1 with AError set.
     int Send(const std::string& ASymbol, int AType, double ALots, double APrice, int ASlippage,
@@ -135,6 +159,12 @@ public:
     // OrderModify of an open order's stops; AError teNone on success.
     bool Modify(int ATicket, double AStopLoss, double ATakeProfit, int& AError);
 
+    // What the terminal lists: the orders of the logged-in account that are listed by now, open
+    // and closed.
+    std::vector<TServerOrder> ListedOrders() const;
+    std::optional<TServerOrder> ListedOrder(int ATicket) const;
+
+    // The whole book, as placed, whatever the terminal lists: for the tests and the demo.
     std::vector<TServerOrder> OpenOrders() const;
     std::optional<TServerOrder> Order(int ATicket) const;
     std::vector<TServerOrder> AllOrders() const;
@@ -149,6 +179,7 @@ private:
     };
     TMarket* Find(const std::string& ASymbol);
     const TMarket* Find(const std::string& ASymbol) const;
+    bool Listed(const TServerOrder& AOrder) const;
     static std::optional<TFault> Next(std::deque<TFault>& AFaults);
     void MoveMarket(TMarket& AMarket, double APoints);
     void Revalue(TServerOrder& AOrder, const TMarket& AMarket);
@@ -162,6 +193,9 @@ private:
     std::deque<TFault> FSendFaults;
     std::deque<TFault> FModifyFaults;
     double FMarketSlippage = 0;
+    std::optional<std::size_t> FCommentKeep;
+    std::string FCommentTail;
+    int FAccount = 1;
     int FNextTicket = 1;
 };
 

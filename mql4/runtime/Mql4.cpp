@@ -13,7 +13,7 @@ std::mutex TradeContext;
 
 std::vector<TServerOrder> Pool(const TTradeServer& AServer, int APool) {
     std::vector<TServerOrder> orders;
-    for (const TServerOrder& order : AServer.AllOrders())
+    for (const TServerOrder& order : AServer.ListedOrders())
         if (order.Closed() == (APool == MODE_HISTORY))
             orders.push_back(order);
     return orders;
@@ -65,6 +65,53 @@ int StringToCharArray(const string& AText, TMqlArray<uchar>& AArray, int AStart,
     for (int i = 0; i < count; ++i)
         AArray[AStart + i] = i < static_cast<int>(text.size()) ? static_cast<uchar>(text[i]) : 0;
     return count;
+}
+
+mql_long StringToInteger(const string& AText) {
+    const std::string& text = AText.Std();
+    std::size_t at = text.find_first_not_of(" \t");
+    if (at == std::string::npos)
+        return 0;
+    if (text[at] == '+')
+        ++at;
+    mql_long value = 0;
+    std::from_chars(text.data() + at, text.data() + text.size(), value);
+    return value;
+}
+
+int StringLen(const string& AText) {
+    return static_cast<int>(AText.Std().size());
+}
+
+string StringSubstr(const string& AText, int AStart, int ALength) {
+    const std::string& text = AText.Std();
+    if (AStart < 0 || AStart >= static_cast<int>(text.size()))
+        return string();
+    const std::size_t count = ALength < 0 ? std::string::npos : static_cast<std::size_t>(ALength);
+    return string(text.substr(static_cast<std::size_t>(AStart), count));
+}
+
+void TMqlGlobalVariables::Set(const std::string& AName, double AValue) {
+    std::lock_guard lock(FLock);
+    FValues[AName] = AValue;
+}
+
+std::optional<double> TMqlGlobalVariables::Get(const std::string& AName) const {
+    std::lock_guard lock(FLock);
+    const auto it = FValues.find(AName);
+    if (it == FValues.end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool TMqlGlobalVariables::Delete(const std::string& AName) {
+    std::lock_guard lock(FLock);
+    return FValues.erase(AName) > 0;
+}
+
+void TMqlGlobalVariables::Lose() {
+    std::lock_guard lock(FLock);
+    FValues.clear();
 }
 
 int StringFind(const string& AText, const string& AMatch, int AStart) {
@@ -138,6 +185,11 @@ void TMqlProgram::ChangeChart(const std::string& ASymbol, int APeriod) {
     Deinit(REASON_CHARTCHANGE);
     FChart.Symbol = ASymbol;
     FChart.Period = APeriod;
+    Init();
+}
+
+void TMqlProgram::AccountChanged() {
+    Deinit(REASON_ACCOUNT);
     Init();
 }
 
@@ -296,10 +348,39 @@ int TMqlProgram::OrdersTotal() {
     return static_cast<int>(Pool(FServer, MODE_TRADES).size());
 }
 
+int TMqlProgram::OrdersHistoryTotal() {
+    return static_cast<int>(Pool(FServer, MODE_HISTORY).size());
+}
+
+bool TMqlProgram::GlobalVariableCheck(const string& AName) {
+    return FHost.GlobalVariables.Get(AName.Std()).has_value();
+}
+
+double TMqlProgram::GlobalVariableGet(const string& AName) {
+    if (const auto value = FHost.GlobalVariables.Get(AName.Std()))
+        return *value;
+    FLastError = ERR_GLOBAL_VARIABLE_NOT_FOUND;
+    return 0;
+}
+
+datetime TMqlProgram::GlobalVariableSet(const string& AName, double AValue) {
+    // A name is at most 63 characters long.
+    if (AName.Std().empty() || AName.Std().size() > 63) {
+        FLastError = ERR_INVALID_FUNCTION_PARAMVALUE;
+        return 0;
+    }
+    FHost.GlobalVariables.Set(AName.Std(), AValue);
+    return std::max<datetime>(TimeCurrent(), 1);
+}
+
+bool TMqlProgram::GlobalVariableDel(const string& AName) {
+    return FHost.GlobalVariables.Delete(AName.Std());
+}
+
 bool TMqlProgram::OrderSelect(int AIndex, int ASelect, int APool) {
     FSelected.reset();
     if (ASelect == SELECT_BY_TICKET) {
-        FSelected = FServer.Order(AIndex);
+        FSelected = FServer.ListedOrder(AIndex);
     } else {
         const auto orders = Pool(FServer, APool);
         if (AIndex >= 0 && AIndex < static_cast<int>(orders.size()))
@@ -341,8 +422,13 @@ int TMqlProgram::OrderMagicNumber() {
 string TMqlProgram::OrderComment() {
     return Selected().Comment;
 }
+// The server counts milliseconds, the terminal seconds; a closed order never reads 0.
+datetime TMqlProgram::OrderOpenTime() {
+    return Selected().OpenTime / 1000;
+}
 datetime TMqlProgram::OrderCloseTime() {
-    return Selected().CloseTime;
+    const long long closed = Selected().CloseTime;
+    return closed == 0 ? 0 : std::max<datetime>(closed / 1000, 1);
 }
 
 } // namespace mql4

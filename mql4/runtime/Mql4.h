@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -116,6 +118,7 @@ constexpr int ERR_TRADE_TOO_MANY_ORDERS = 148;
 constexpr int ERR_TRADE_HEDGE_PROHIBITED = 149;
 constexpr int ERR_TRADE_PROHIBITED_BY_FIFO = 150;
 constexpr int ERR_INVALID_FUNCTION_PARAMVALUE = 4051;
+constexpr int ERR_GLOBAL_VARIABLE_NOT_FOUND = 4058;
 constexpr int ERR_UNKNOWN_SYMBOL = 4106;
 constexpr int ERR_INVALID_TICKET = 4108;
 constexpr int ERR_TRADE_NOT_ALLOWED = 4109;
@@ -223,8 +226,16 @@ string IntegerToString(mql_long AValue, int AStringLength = 0, ushort AFillSymbo
 int StringToCharArray(const string& AText, TMqlArray<uchar>& AArray, int AStart = 0,
                       int ACount = -1, uint ACodepage = CP_ACP);
 
+// https://docs.mql4.com/convert/stringtointeger: an optional sign and the digits that follow
+// it; 0 when there are none.
+mql_long StringToInteger(const string& AText);
+
 // --- String functions: https://docs.mql4.com/strings --------------------------------------------
 int StringFind(const string& AText, const string& AMatch, int AStart = 0);
+// https://docs.mql4.com/strings/stringlen, https://docs.mql4.com/strings/stringsubstr
+int StringLen(const string& AText);
+// The characters from AStart on, ALength of them (-1: to the end); "" past the end.
+string StringSubstr(const string& AText, int AStart, int ALength = -1);
 
 // --- Array functions: https://docs.mql4.com/array -----------------------------------------------
 template <class T> int ArraySize(const TMqlArray<T>& AArray) {
@@ -239,7 +250,26 @@ template <class T> int ArrayResize(TMqlArray<T>& AArray, int ANewSize, int ARese
     return ANewSize;
 }
 
-// What a terminal gives the experts it runs: their messages, its clock and the charts' settings.
+// The terminal's global variables (https://docs.mql4.com/globals): named doubles that every
+// program of the terminal shares and that outlive a restart of the terminal. Any thread.
+class TMqlGlobalVariables {
+public:
+    void Set(const std::string& AName, double AValue);
+    std::optional<double> Get(const std::string& AName) const;
+    bool Delete(const std::string& AName);
+    // A terminal that stopped without saving them (a crash): they are gone.
+    void Lose();
+
+private:
+    // Guards FValues; taken by every expert's thread for one map operation and nothing else, so
+    // a thread killed while holding it leaves at worst one value half written.
+    mutable std::mutex FLock;
+    std::map<std::string, double> FValues;
+};
+
+// What a terminal gives the experts it runs: their messages, its clock, its global variables.
+// One host stands for one terminal: a new expert object on a host is the expert loaded again,
+// in the same or a restarted terminal, and finds the global variables the last one left.
 class TMqlHost {
 public:
     virtual ~TMqlHost() = default;
@@ -247,6 +277,8 @@ public:
     virtual void Print(const std::string& AText) = 0;
     virtual uint TickCount() = 0;    // milliseconds, GetTickCount
     virtual void Sleep(int AMs) = 0; // may advance a simulated clock instead of waiting
+
+    TMqlGlobalVariables GlobalVariables;
 };
 
 // The chart an expert runs on and the switches a trader sets for it.
@@ -279,6 +311,9 @@ public:
     void Deinit(int AReason);
     // The trader changes the chart's symbol or timeframe: OnDeinit, the change, OnInit.
     void ChangeChart(const std::string& ASymbol, int APeriod);
+    // The terminal logged in to another account (TTradeServer::Login): OnDeinit with
+    // REASON_ACCOUNT, then OnInit, the globals kept.
+    void AccountChanged();
 
     const TMqlChart& Chart() const { return FChart; }
     TMqlChart& Settings() { return FChart; }
@@ -312,6 +347,22 @@ protected:
     uint GetTickCount() { return FHost.TickCount(); }
     void Sleep(int AMs) { FHost.Sleep(AMs); }
 
+    // --- Date and time: https://docs.mql4.com/dateandtime/timecurrent -------------------------
+    // The server's time in seconds; the simulated server counts from its own start.
+    datetime TimeCurrent() { return FServer.Now() / 1000; }
+
+    // --- Account information: https://docs.mql4.com/account/accountnumber ----------------------
+    int AccountNumber() { return FServer.Account(); }
+
+    // --- Global variables of the terminal: https://docs.mql4.com/globals (GlobalVariableCheck,
+    //     GlobalVariableGet, GlobalVariableSet, GlobalVariableDel, GlobalVariablesFlush) --------
+    bool GlobalVariableCheck(const string& AName);
+    double GlobalVariableGet(const string& AName);
+    datetime GlobalVariableSet(const string& AName, double AValue);
+    bool GlobalVariableDel(const string& AName);
+    // The simulated terminal keeps them in memory: there is no disk to write them to.
+    void GlobalVariablesFlush() {}
+
     // --- Chart operations: https://docs.mql4.com/chart_operations -------------------------------
     string Symbol() const { return FChart.Symbol; }
     int Period() const { return FChart.Period; }
@@ -336,7 +387,10 @@ protected:
                   int AMagic = 0, datetime AExpiration = 0, color AArrow = clrNONE);
     bool OrderModify(int ATicket, double APrice, double AStopLoss, double ATakeProfit,
                      datetime AExpiration, color AArrow = clrNONE);
+    // The orders the terminal lists (TTradeServer::ListedOrders): open ones in MODE_TRADES,
+    // closed ones in MODE_HISTORY (https://docs.mql4.com/trading/ordershistorytotal).
     int OrdersTotal();
+    int OrdersHistoryTotal();
     bool OrderSelect(int AIndex, int ASelect, int APool = MODE_TRADES);
     int OrderTicket();
     string OrderSymbol();
@@ -347,6 +401,7 @@ protected:
     double OrderTakeProfit();
     int OrderMagicNumber();
     string OrderComment();
+    datetime OrderOpenTime(); // https://docs.mql4.com/trading/orderopentime
     datetime OrderCloseTime();
 
 private:

@@ -71,6 +71,28 @@ void TExpertKit::Click(TExpert& AExpert, int AResult) {
     AExpert.Timer();
 }
 
+void TExpertKit::Wait(TExpert& AExpert, int AMs) {
+    for (int passed = 0; passed < AMs; passed += 250) {
+        Host.Now += 250;
+        AExpert.Timer();
+    }
+}
+
+TExpertKit::TExpert& TExpertKit::Restart(TExpert& AExpert, const TInputs& AInputs) {
+    AExpert.Deinit(mql4::REASON_CLOSE);
+    Host.Now += 5000;
+    Experts.push_back(std::make_unique<TExpert>(Server, Host, AExpert.Chart(), Panel, AInputs));
+    Experts.back()->Init();
+    return *Experts.back();
+}
+
+void TExpertKit::ChangeAccount(int AAccount) {
+    Server.Login(AAccount);
+    for (const auto& expert : Experts)
+        if (expert->Running())
+            expert->AccountChanged();
+}
+
 std::vector<TServerRequest> TExpertKit::Sends() const {
     std::vector<TServerRequest> sends;
     for (const TServerRequest& r : Server.Requests())
@@ -85,6 +107,20 @@ std::vector<TServerRequest> TExpertKit::Modifies() const {
         if (r.Kind == TServerRequest::rkModify)
             modifies.push_back(r);
     return modifies;
+}
+
+int TExpertKit::AlertsWith(const std::string& APart) const {
+    int count = 0;
+    for (const std::string& alert : Host.Alerts)
+        count += alert.find(APart) != std::string::npos;
+    return count;
+}
+
+int TExpertKit::JournalWith(const std::string& APart) const {
+    int count = 0;
+    for (const std::string& line : Host.Journal)
+        count += line.find(APart) != std::string::npos;
+    return count;
 }
 
 std::string TExpertKit::AlertsText() const {

@@ -1,8 +1,9 @@
 #pragma once
 // A terminal in miniature for the translated expert: the simulated trade server, a clock that
-// Sleep moves on at once, the Alerts and the journal, and a scripted panel standing in for the
-// three exports of Pellith.dll (it keeps each chart's four fields and clicks as the library
-// does: a second TerminalCreate on a chart with a panel changes nothing).
+// Sleep moves on at once, the Alerts and the journal, the terminal's global variables, and a
+// scripted panel standing in for the three exports of Pellith.dll (it keeps each chart's four
+// fields and clicks as the library does: a second TerminalCreate on a chart with a panel changes
+// nothing).
 
 #include <array>
 #include <deque>
@@ -88,9 +89,19 @@ public:
     void Type(const TExpert& AExpert, int ASlot, double AValue);
     // A click on buy (1) or sell (2), taken by the next timer event.
     void Click(TExpert& AExpert, int AResult);
+    // Time passes: the expert's timer fires every 250 ms for AMs.
+    void Wait(TExpert& AExpert, int AMs);
+    // The terminal is closed and started again: OnDeinit, then a new expert object on the same
+    // chart with these inputs, after OnInit. The terminal's global variables stay, the orders too.
+    TExpert& Restart(TExpert& AExpert, const TInputs& AInputs = TInputs());
+    // The terminal logs in to another account; every running expert is initialised again.
+    void ChangeAccount(int AAccount);
     std::vector<TServerRequest> Sends() const;
     std::vector<TServerRequest> Modifies() const;
     std::string AlertsText() const;
+    // How many alerts, and how many journal lines, contain APart.
+    int AlertsWith(const std::string& APart) const;
+    int JournalWith(const std::string& APart) const;
 
     TFakeHost Host;
     TTradeServer Server;

@@ -30,6 +30,26 @@ bool Contains(const std::string& AText, const std::string& APart) {
     return AText.find(APart) != std::string::npos;
 }
 
+// Moves EURUSD's bid in steps of one point from `AFrom` to `ATo` with a 1.2-pip spread, a tick
+// for each.
+void Walk(TExpertKit& AKit, std::vector<TExpertKit::TExpert*> AExperts, double AFrom, double ATo) {
+    const int steps = static_cast<int>(std::lround((ATo - AFrom) / 0.00001));
+    for (int i = 1; i <= std::abs(steps); ++i) {
+        const double bid = std::round((AFrom + (steps > 0 ? i : -i) * 0.00001) * 1e5) / 1e5;
+        AKit.Quote("EURUSD", bid, std::round((bid + 0.00012) * 1e5) / 1e5);
+        AKit.Host.Now += 100;
+        for (auto* expert : AExperts)
+            expert->Tick();
+    }
+}
+
+// A trailed buy's stop after the bid rose to ABid: the trailing distance behind it, less at most
+// the one-pip step the stop moves by.
+void ExpectTrailedBehind(const TServerOrder& AOrder, double ABid, double ATrailPips) {
+    EXPECT_LE(AOrder.StopLoss, ABid - ATrailPips * 0.0001 + 1e-9) << AOrder.Ticket;
+    EXPECT_GT(AOrder.StopLoss, ABid - (ATrailPips + 1) * 0.0001 + 1e-9) << AOrder.Ticket;
+}
+
 // --- Chart ------------------------------------------------------------------------------------
 
 TEST(ExpertChart, TwoChartsOfOneSymbolEachGetTheirOwnPanelAndRemovingOneLeavesTheOther) {
@@ -70,9 +90,8 @@ TEST(ExpertOneClick, IsAtMostOneOrderWhateverTheServerAnswers) {
         {"no connection", {{teNoConnection}}, 1, 2, ""},
         {"three requotes", {requote, requote, requote}, 1, 4, ""},
         {"requotes without end", std::vector<TFault>(20, requote), 0, 5, "not sent: requote"},
-        {"timeout, placed", {{teTradeTimeout, true}}, 1, 1, ""},
-        {"timeout, not placed", {{teTradeTimeout}}, 1, 2, ""},
-        {"common error, placed", {{teCommonError, true}}, 1, 1, ""},
+        {"timeout, placed and listed at once", {{teTradeTimeout, true}}, 1, 1, ""},
+        {"a requote that placed it all the same", {{teRequote, true}}, 1, 1, ""},
         {"invalid stops", {{teInvalidStops}}, 0, 1, "refused the stop-loss or take-profit"},
         {"invalid volume", {{teInvalidTradeVolume}}, 0, 1, "refused the lot size"},
         {"not enough money", {{teNotEnoughMoney}}, 0, 1, "not enough money"},
@@ -110,19 +129,253 @@ TEST(ExpertOneClick, IsAtMostOneOrderWhateverTheServerAnswers) {
     }
 }
 
-TEST(ExpertOneClick, RetriesWithTheNewPriceAfterARequote) {
+// The price clicked bounds every attempt: what the server was asked to accept (the price sent
+// and the slippage around it) never reaches further from it than the trader's slippage.
+TEST(ExpertOneClick, NoAttemptReachesFurtherFromTheClickedPriceThanTheSlippage) {
+    struct TCase {
+        const char* Name;
+        std::vector<TFault> Faults;
+        int Sends;
+        const char* Alert; // "" for an order
+    } cases[] = {
+        {"a requote as the market moves 2 pips, then a fill", {{teRequote, false, 20}}, 2, ""},
+        // The second request allows 1 pip around +2: a further 1.5 pips is a requote, not a fill
+        // 3.5 pips away.
+        {"a requote at +2 pips, then 1.5 pips more",
+         {{teRequote, false, 20}, {teNone, false, 15}},
+         2,
+         "the price moved 3.5 pips from 1.08462 since the click"},
+        {"the market moves 5 pips at once",
+         {{teNone, false, 50}},
+         1,
+         "buy 0.10 not sent: the price moved 5.0 pips from 1.08462 since the click, more than "
+         "the 3.0 pips of slippage allowed"},
+        {"it keeps moving a pip per requote", std::vector<TFault>(10, TFault{teRequote, false, 10}),
+         4, "the price moved 4.0 pips from 1.08462 since the click"},
+        {"it moves away and comes back", {{teRequote, false, 25}, {teRequote, false, -25}}, 3, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TExpertKit kit;
+        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        kit.Server.InjectSendFaults(c.Faults);
+        kit.Click(expert, Buy);
+        const auto sends = kit.Sends();
+        EXPECT_EQ(static_cast<int>(sends.size()), c.Sends);
+        for (const TServerRequest& send : sends)
+            EXPECT_LE(std::abs(send.Price - 1.08462) + send.Slippage * 0.00001, 0.0003 + 1e-9)
+                << "sent at " << send.Price << " with " << send.Slippage << " points";
+        for (const TServerOrder& order : kit.Server.AllOrders())
+            EXPECT_LE(std::abs(order.OpenPrice - 1.08462), 0.0003 + 1e-9);
+        if (*c.Alert) {
+            EXPECT_TRUE(kit.Server.AllOrders().empty());
+            ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
+            EXPECT_TRUE(Contains(kit.Host.Alerts[0], c.Alert)) << kit.Host.Alerts[0];
+        } else {
+            EXPECT_EQ(kit.Server.AllOrders().size(), 1u);
+            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
+        }
+    }
+}
+
+// --- Unclear answers ----------------------------------------------------------------------------
+
+TSymbolRules UnderMarketExecution() {
+    TSymbolRules rules = Eurusd();
+    rules.Execution = TExecution::Market;
+    return rules;
+}
+
+// After an answer that leaves open whether the order was placed, the click is never sent again:
+// the expert says so at once and looks for the order for a minute, taking it over when it turns
+// up (stops from its open price, trailed by the click's T/S) and saying so when it does not.
+TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) {
+    constexpr long long Never = TFault::Never;
+    struct TCase {
+        const char* Name;
+        TFault Fault;
+        bool Market;
+        std::size_t CommentKeep; // 0: the server keeps the comment
+        const char* Told;        // part of the last alert
+    } cases[] = {
+        {"timeout, listed 3 s later", {teTradeTimeout, true, 0, 3000}, false, 0, "after all"},
+        {"timeout under market execution", {teTradeTimeout, true, 0, 3000}, true, 0, "after all"},
+        {"queued (142), listed 10 s later", {teOrderQueued, true, 0, 10000}, true, 0, "after all"},
+        {"dealer (143), listed after 59 s",
+         {teDealerAccepted, true, 0, 59000},
+         true,
+         0,
+         "after all"},
+        {"no result (1), listed 1 s later", {teNoResult, true, 0, 1000}, false, 0, "after all"},
+        {"malfunction (9), listed 2 s later", {9, true, 0, 2000}, true, 0, "after all"},
+        {"an answer the expert does not know", {199, true, 0, 1000}, true, 0, "after all"},
+        {"the server cut the click's number off",
+         {teTradeTimeout, true, 0, 3000},
+         true,
+         27,
+         "after all"},
+        {"the server added to the comment", {teTradeTimeout, true, 0, 3000}, true, 40, "after all"},
+        // Not recognisably this chart's: told, never taken.
+        {"the server cut into the chart's tag",
+         {teTradeTimeout, true, 0, 3000},
+         true,
+         20,
+         "did not confirm the order within 60 s"},
+        {"timeout, not placed",
+         {teTradeTimeout},
+         false,
+         0,
+         "buy 0.10: the server did not confirm the order within 60 s and it was not sent again; "
+         "look in the Trade tab"},
+        {"queued, listed after the minute",
+         {teOrderQueued, true, 0, 70000},
+         true,
+         0,
+         "did not confirm the order within 60 s"},
+        {"timeout, never listed",
+         {teTradeTimeout, true, 0, Never},
+         false,
+         0,
+         "did not confirm the order within 60 s"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TExpertKit kit;
+        kit.Server.SetRules(c.Market ? UnderMarketExecution() : Eurusd());
+        if (c.CommentKeep)
+            kit.Server.SetCommentEnd(c.CommentKeep, c.CommentKeep == 40 ? " [dealer]" : "");
+        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60, 10));
+        kit.Server.InjectSendFaults({c.Fault});
+        const long long start = kit.Host.Now;
+        kit.Click(expert, Buy);
+        EXPECT_LT(kit.Host.Now - start, 500) << "the click does not wait for the server";
+        ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
+        EXPECT_TRUE(Contains(kit.Host.Alerts[0], "buy 0.10 not confirmed yet: "))
+            << kit.Host.Alerts[0];
+        EXPECT_TRUE(Contains(kit.Host.Alerts[0], "It will not be sent again"))
+            << kit.Host.Alerts[0];
+
+        kit.Wait(expert, 75000);
+        expert.Tick();
+        EXPECT_EQ(kit.Sends().size(), 1u) << "sent again";
+        EXPECT_LE(kit.Server.AllOrders().size(), 1u);
+        ASSERT_EQ(kit.Host.Alerts.size(), 2u) << kit.AlertsText();
+        EXPECT_TRUE(Contains(kit.Host.Alerts[1], c.Told)) << kit.Host.Alerts[1];
+        if (std::string(c.Told) != "after all") {
+            EXPECT_TRUE(kit.Modifies().empty()) << "an order the expert does not know was changed";
+            continue;
+        }
+        EXPECT_TRUE(Contains(kit.Host.Alerts[1], "buy 0.10 opened as #1 at "))
+            << kit.Host.Alerts[1];
+        const TServerOrder order = *kit.Server.Order(1);
+        EXPECT_EQ(order.Type, otBuy);
+        EXPECT_DOUBLE_EQ(order.Lots, 0.1);
+        EXPECT_NEAR(order.StopLoss, order.OpenPrice - 0.0030, 1e-9);
+        EXPECT_NEAR(order.TakeProfit, order.OpenPrice + 0.0060, 1e-9);
+        // Taken over: trailed by the click's 10 pips.
+        Walk(kit, {&expert}, 1.08450, 1.08700);
+        ExpectTrailedBehind(*kit.Server.Order(1), 1.08700, 10);
+    }
+}
+
+// Two clicks of one chart: an order that the server lists only after its own click gave up is
+// no other click's, whatever the server left of its comment.
+TEST(ExpertUnclearAnswer, ALateOrderOfAnEarlierClickIsNotTakenForALaterOne) {
+    for (std::size_t keep : {std::size_t{0}, std::size_t{27}}) {
+        SCOPED_TRACE(keep);
+        TExpertKit kit;
+        if (keep)
+            kit.Server.SetCommentEnd(keep, "");
+        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 90000}, {teTradeTimeout}});
+        kit.Click(expert, Buy);
+        kit.Wait(expert, 61000);
+        kit.Click(expert, Buy);
+        kit.Wait(expert, 61000);
+        EXPECT_EQ(kit.Sends().size(), 2u);
+        EXPECT_EQ(kit.Server.AllOrders().size(), 1u);
+        EXPECT_EQ(kit.AlertsWith("did not confirm the order within 60 s"), 2) << kit.AlertsText();
+        EXPECT_EQ(kit.AlertsWith("opened as"), 0) << kit.AlertsText();
+        EXPECT_TRUE(kit.Modifies().empty());
+    }
+}
+
+TEST(ExpertUnclearAnswer, AnotherClickWhileOneIsInDoubtIsRefusedAndTold) {
     TExpertKit kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
-    // The market moves 5 pips (beyond the 3 pips of slippage) while the request travels.
-    kit.Server.InjectSendFaults({{teNone, false, 50}});
+    auto& expert = kit.Attach("EURUSD");
+    kit.Server.InjectSendFaults({{teOrderQueued, true, 0, 5000}});
+    kit.Click(expert, Buy);
     kit.Click(expert, Sell);
-    const auto sends = kit.Sends();
-    ASSERT_EQ(sends.size(), 2u);
-    EXPECT_EQ(sends[0].Answer, teRequote);
-    EXPECT_DOUBLE_EQ(sends[0].Price, 1.08450);
-    EXPECT_DOUBLE_EQ(sends[1].Price, 1.08500);
-    EXPECT_NEAR(sends[1].StopLoss, 1.08500 + 0.0030, 1e-9);
-    ASSERT_EQ(kit.Server.OpenOrders().size(), 1u);
+    EXPECT_EQ(kit.Sends().size(), 1u);
+    ASSERT_EQ(kit.Host.Alerts.size(), 2u) << kit.AlertsText();
+    EXPECT_TRUE(Contains(kit.Host.Alerts[1], "sell not sent: the buy 0.10 clicked before is not "
+                                             "confirmed yet"))
+        << kit.Host.Alerts[1];
+    kit.Wait(expert, 6000);
+    kit.Click(expert, Sell);
+    EXPECT_EQ(kit.Sends().size(), 2u);
+    EXPECT_EQ(kit.Server.OpenOrders().size(), 2u);
+}
+
+// The chart changes to another symbol while a click is in doubt: its order is still found and
+// kept; the chart's prices cannot place its stops, so a position without them is told.
+TEST(ExpertUnclearAnswer, AnOrderFoundAfterTheChartChangedSymbolKeepsOrTellsItsStops) {
+    for (bool market : {false, true}) {
+        SCOPED_TRACE(market ? "market execution" : "instant execution");
+        TExpertKit kit;
+        kit.Server.SetRules(market ? UnderMarketExecution() : Eurusd());
+        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 3000}});
+        kit.Click(expert, Buy);
+        expert.ChangeChart("GBPUSD", 1);
+        kit.Wait(expert, 5000);
+        EXPECT_EQ(kit.AlertsWith("buy 0.10 opened as #1 at 1.08462 after all"), 1)
+            << kit.AlertsText();
+        EXPECT_EQ(kit.AlertsWith("#1 is open WITHOUT its stop-loss and take-profit: the chart "
+                                 "shows another symbol now"),
+                  market ? 1 : 0)
+            << kit.AlertsText();
+        EXPECT_TRUE(kit.Modifies().empty());
+        EXPECT_EQ(kit.Sends().size(), 1u);
+    }
+}
+
+TEST(ExpertUnclearAnswer, AnExpertRemovedWhileLookingSaysTheOrderIsTheTradersToLookFor) {
+    TExpertKit kit;
+    auto& expert = kit.Attach("EURUSD");
+    kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 5000}});
+    kit.Click(expert, Buy);
+    expert.Deinit(mql4::REASON_REMOVE);
+    ASSERT_EQ(kit.Host.Alerts.size(), 2u) << kit.AlertsText();
+    EXPECT_TRUE(Contains(kit.Host.Alerts[1], "buy 0.10: the expert stopped before the server "
+                                             "confirmed the order, and it was not sent again"))
+        << kit.Host.Alerts[1];
+}
+
+// A common error (2): all trading stops on that chart until the trader clicks again; the order
+// of the click is still looked for, and found without its stops, which is told.
+TEST(ExpertUnclearAnswer, ACommonErrorStopsTradingUntilTheTraderClicksAgain) {
+    TExpertKit kit;
+    kit.Server.SetRules(UnderMarketExecution());
+    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    kit.Server.InjectSendFaults({{teCommonError, true, 0, 2000}});
+    kit.Click(expert, Buy);
+    ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
+    EXPECT_TRUE(Contains(kit.Host.Alerts[0], "trading on this chart stops until you click again"))
+        << kit.Host.Alerts[0];
+    kit.Wait(expert, 3000);
+    ASSERT_EQ(kit.Host.Alerts.size(), 3u) << kit.AlertsText();
+    EXPECT_TRUE(Contains(kit.Host.Alerts[1], "opened as #1")) << kit.Host.Alerts[1];
+    EXPECT_TRUE(Contains(kit.Host.Alerts[2], "#1 is open WITHOUT its stop-loss: trading on this "
+                                             "chart stopped after the server's common error"))
+        << kit.Host.Alerts[2];
+    Walk(kit, {&expert}, 1.08450, 1.08650);
+    EXPECT_TRUE(kit.Modifies().empty()) << "a trade request before the trader's next click";
+
+    kit.Click(expert, Buy);
+    Walk(kit, {&expert}, 1.08650, 1.08700);
+    ASSERT_FALSE(kit.Modifies().empty());
+    ExpectTrailedBehind(*kit.Server.Order(1), 1.08700, 10);
 }
 
 // --- Execution modes --------------------------------------------------------------------------
@@ -296,19 +549,6 @@ TEST(ExpertStops, ZeroMeansNoneAndAStopJustOutsideTheLevelIsSent) {
 
 // --- Trailing -----------------------------------------------------------------------------------
 
-// Moves EURUSD's bid in steps of one point from `AFrom` to `ATo` with a 1.2-pip spread, a tick
-// for each.
-void Walk(TExpertKit& AKit, std::vector<TExpertKit::TExpert*> AExperts, double AFrom, double ATo) {
-    const int steps = static_cast<int>(std::lround((ATo - AFrom) / 0.00001));
-    for (int i = 1; i <= std::abs(steps); ++i) {
-        const double bid = std::round((AFrom + (steps > 0 ? i : -i) * 0.00001) * 1e5) / 1e5;
-        AKit.Quote("EURUSD", bid, std::round((bid + 0.00012) * 1e5) / 1e5);
-        AKit.Host.Now += 100;
-        for (auto* expert : AExperts)
-            expert->Tick();
-    }
-}
-
 TEST(ExpertTrailing, MovesTheStopByAtLeastAStepOnlyTowardsProfit) {
     TExpertKit kit;
     auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
@@ -340,10 +580,9 @@ TEST(ExpertTrailing, NeverInsideTheFreezeLevelAndTellsTheJournalOnce) {
     kit.Server.ClearRequests();
     Walk(kit, {&expert}, 1.08450, 1.08650);
     EXPECT_TRUE(kit.Modifies().empty());
-    int told = 0;
-    for (const std::string& line : kit.Host.Journal)
-        told += Contains(line, "trailing stop 2.0 pips is inside the broker's minimum of 3.0 pips");
-    EXPECT_EQ(told, 1);
+    EXPECT_EQ(kit.JournalWith("trailing stop 2.0 pips of #1 is inside the broker's minimum of "
+                              "3.0 pips; its stop is not trailed"),
+              1);
     EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
 }
 
@@ -375,20 +614,146 @@ TEST(ExpertTrailing, EachChartTrailsOnlyTheOrdersItOpened) {
     EXPECT_NEAR(kit.Server.Order(orders[1].Ticket)->StopLoss, 1.08462 - 0.0030, 1e-9);
 }
 
-TEST(ExpertTrailing, AnExpertStartedAgainOnItsChartTakesBackItsOpenOrders) {
+// What the trader types into T/S changes no order that is open: typing "25" into a field that
+// read 0 passes through "2" on a tick.
+TEST(ExpertTrailing, EachOrderTrailsByTheTrailingStopOfItsOwnClick) {
+    TExpertKit kit;
+    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 0));
+    kit.Click(expert, Buy); // #1, no trailing stop
+    kit.Type(expert, 3, 10);
+    kit.Click(expert, Buy); // #2, 10 pips
+    kit.Server.ClearRequests();
+    kit.Type(expert, 3, 2);
+    Walk(kit, {&expert}, 1.08450, 1.08600);
+    kit.Type(expert, 3, 25);
+    Walk(kit, {&expert}, 1.08600, 1.08700);
+    ASSERT_FALSE(kit.Modifies().empty());
+    for (const TServerRequest& modify : kit.Modifies())
+        EXPECT_EQ(modify.Ticket, 2);
+    EXPECT_NEAR(kit.Server.Order(1)->StopLoss, 1.08462 - 0.0030, 1e-9);
+    ExpectTrailedBehind(*kit.Server.Order(2), 1.08700, 10);
+}
+
+// --- Restarts and accounts ----------------------------------------------------------------------
+
+// After a terminal restart the expert takes back this chart's open orders, each trailed by the
+// T/S of its own click, not by the new session's inputs.
+TEST(ExpertRestart, TakesBackItsOrdersWithTheTrailingStopsOfTheirClicks) {
     TExpertKit kit;
     auto& first = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
-    kit.Click(first, Buy);
-    first.Deinit(mql4::REASON_CLOSE);
-    // The terminal starts again: a new expert object on the same chart.
-    kit.Experts.push_back(std::make_unique<TExpertKit::TExpert>(kit.Server, kit.Host, first.Chart(),
-                                                                kit.Panel, Inputs(0.1, 30, 0, 10)));
-    auto& again = *kit.Experts.back();
-    again.Settings().Period = 1;
-    ASSERT_TRUE(again.Init());
+    kit.Click(first, Buy); // #1, 10 pips
+    kit.Type(first, 3, 0);
+    kit.Click(first, Buy); // #2, none
+    auto& again = kit.Restart(first, Inputs(0.1, 30, 0, 4));
     kit.Server.ClearRequests();
-    Walk(kit, {&again}, 1.08450, 1.08600);
-    EXPECT_FALSE(kit.Modifies().empty());
+    Walk(kit, {&again}, 1.08450, 1.08700);
+    ASSERT_FALSE(kit.Modifies().empty());
+    for (const TServerRequest& modify : kit.Modifies())
+        EXPECT_EQ(modify.Ticket, 1);
+    ExpectTrailedBehind(*kit.Server.Order(1), 1.08700, 10);
+    EXPECT_NEAR(kit.Server.Order(2)->StopLoss, 1.08462 - 0.0030, 1e-9);
+}
+
+// The first click after a restart carries a number no click of the last session had, and its
+// order is looked for only among orders opened after it: an order of the last session is never
+// taken for it, on either side, whatever the server did to the comments, and also when the
+// terminal lost its global variables.
+TEST(ExpertRestart, AFirstClickAfterARestartNeverTakesOverAnOrderOfTheLastSession) {
+    struct TCase {
+        const char* Name;
+        int OldSide;
+        bool LoseGlobals;
+        std::size_t CommentKeep; // 27: the server cuts the click numbers off
+        TFault FirstAnswer;
+    } cases[] = {
+        {"a requote, old order on the other side", Sell, false, 0, {teRequote}},
+        {"a requote, old order on the same side", Buy, false, 0, {teRequote}},
+        {"a requote, global variables lost", Buy, true, 0, {teRequote}},
+        {"a requote, numbers cut, global variables lost", Buy, true, 27, {teRequote}},
+        {"a timeout, listed later", Sell, false, 0, {teTradeTimeout, true, 0, 2000}},
+        {"a timeout, listed later, numbers cut", Buy, false, 27, {teTradeTimeout, true, 0, 2000}},
+        {"a timeout, not placed, numbers cut, global variables lost",
+         Buy,
+         true,
+         27,
+         {teTradeTimeout}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TExpertKit kit;
+        if (c.CommentKeep)
+            kit.Server.SetCommentEnd(c.CommentKeep, "");
+        auto& first = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        kit.Click(first, c.OldSide);
+        const TServerOrder old = *kit.Server.Order(1);
+        if (c.LoseGlobals)
+            kit.Host.GlobalVariables.Lose();
+        auto& again = kit.Restart(first, Inputs(0.1, 30, 60));
+        kit.Server.ClearRequests();
+        kit.Server.InjectSendFaults({c.FirstAnswer});
+        kit.Click(again, Buy);
+        kit.Wait(again, 65000);
+
+        for (const TServerRequest& modify : kit.Modifies())
+            EXPECT_NE(modify.Ticket, 1) << "the old order's stops were changed";
+        EXPECT_EQ(kit.Server.Order(1)->StopLoss, old.StopLoss);
+        EXPECT_EQ(kit.Server.Order(1)->TakeProfit, old.TakeProfit);
+        EXPECT_EQ(kit.JournalWith("opened as #1 "), 1) << "only by the last session";
+        EXPECT_EQ(kit.AlertsWith("#1 "), 0) << kit.AlertsText();
+        const auto orders = kit.Server.AllOrders();
+        ASSERT_LE(orders.size(), 2u);
+        if (orders.size() == 2) {
+            EXPECT_EQ(orders[1].Type, otBuy);
+            EXPECT_EQ(kit.JournalWith("buy 0.10 opened as #2 ") + kit.AlertsWith("opened as #2 "),
+                      1);
+            EXPECT_NEAR(orders[1].StopLoss, orders[1].OpenPrice - 0.0030, 1e-9);
+        } else {
+            EXPECT_EQ(kit.AlertsWith("did not confirm the order within 60 s"), 1)
+                << kit.AlertsText();
+        }
+    }
+}
+
+// After the terminal logs in to another account (at another broker, whose tickets may be the
+// same numbers) the expert trails none of the tickets it remembered, and takes back this
+// account's own orders when it comes back to it.
+TEST(ExpertAccount, ForgetsThePreviousAccountsOrdersAndTakesBackThisAccountsOwn) {
+    TExpertKit kit;
+    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    kit.Click(expert, Buy); // #1 of account 1
+    kit.Server.SetNextTicket(1);
+    kit.ChangeAccount(2);
+    int error = 0;
+    const int manual = kit.Server.Send("EURUSD", otBuy, 1, 1.08462, 3, 0, 0, "", 0, error);
+    ASSERT_EQ(manual, 1) << "a manual order of account 2 with the same ticket";
+    kit.Server.ClearRequests();
+    Walk(kit, {&expert}, 1.08450, 1.08700);
+    EXPECT_TRUE(kit.Modifies().empty()) << "an order of another account's ticket was changed";
+
+    kit.ChangeAccount(1);
+    Walk(kit, {&expert}, 1.08700, 1.08750);
+    ASSERT_FALSE(kit.Modifies().empty());
+    for (const TServerRequest& modify : kit.Modifies())
+        EXPECT_EQ(modify.Ticket, 1);
+    const auto orders = kit.Server.AllOrders();
+    ASSERT_EQ(orders.size(), 2u);
+    ExpectTrailedBehind(orders[0], 1.08750, 10);
+    EXPECT_EQ(orders[1].StopLoss, 0) << "the manual order of account 2";
+}
+
+TEST(ExpertAccount, AClickInDoubtWhenTheAccountChangesIsTold) {
+    TExpertKit kit;
+    auto& expert = kit.Attach("EURUSD");
+    kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 5000}});
+    kit.Click(expert, Sell);
+    kit.ChangeAccount(7);
+    kit.Wait(expert, 10000);
+    ASSERT_EQ(kit.Host.Alerts.size(), 2u) << kit.AlertsText();
+    EXPECT_TRUE(Contains(kit.Host.Alerts[1], "sell 0.10: the account changed before the server "
+                                             "confirmed the order, and it was not sent again; "
+                                             "look in the Trade tab of account 1"))
+        << kit.Host.Alerts[1];
+    EXPECT_TRUE(kit.Modifies().empty());
 }
 
 // --- Chart changes ------------------------------------------------------------------------------

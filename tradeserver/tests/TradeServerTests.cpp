@@ -1,6 +1,7 @@
 // The simulated server's own rules, as the MQL4 reference states them: the stop level measured
 // from the closing price, the freeze level on modifications, lots on the step, market execution
-// without stops, requotes under instant execution, and stops and targets that close orders.
+// without stops, requotes under instant execution, and stops and targets that close orders; and
+// what the terminal lists of the book: late orders, comments changed at their end, accounts.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,10 @@
 
 namespace {
 
-struct TServerFixture : testing::Test {
-    TServerFixture() : Server([this] { return Now; }) {
+// A server with EURUSD at 1.08450/1.08462, a stop level of 5 pips and a freeze level of 2, and
+// its clock.
+struct TServerBook {
+    TServerBook() : Server([this] { return Now; }) {
         TSymbolRules rules;
         rules.Name = "EURUSD";
         rules.StopLevel = 50;
@@ -23,6 +26,8 @@ struct TServerFixture : testing::Test {
     long long Now = 1;
     TTradeServer Server;
 };
+
+struct TServerFixture : testing::Test, TServerBook {};
 
 TEST_F(TServerFixture, AnswersAMarketOrderByTheRulesOfTheReference) {
     struct TCase {
@@ -110,6 +115,66 @@ TEST_F(TServerFixture, InjectedFaultsAnswerInOrderAndATimeoutMayStillPlaceTheOrd
     EXPECT_EQ(Server.OpenOrders().size(), 1u);
     EXPECT_GT(Send(otBuy, 0.1, 1.08462, 0, 0, error), 0);
     EXPECT_EQ(Server.Requests().size(), 4u);
+}
+
+TEST(TServerBook, AnOrderPlacedAfterAnUnclearAnswerIsListedOnlyWhenItsTimeComes) {
+    struct TCase {
+        TFault Fault;
+        long long ListedAt; // -1: not placed
+    } cases[] = {
+        {{teTradeTimeout, true, 0, 3000}, 3001},
+        {{teOrderQueued, true, 0, 500}, 501},
+        {{teDealerAccepted, true}, 1},
+        {{teTradeTimeout, true, 0, TFault::Never}, 1 + TFault::Never},
+        {{teTradeTimeout}, -1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Fault.Error);
+        TServerBook fixture;
+        fixture.Server.InjectSendFaults({c.Fault});
+        int error = 0;
+        EXPECT_EQ(fixture.Send(otBuy, 0.1, 1.08462, 0, 0, error), -1);
+        EXPECT_EQ(error, c.Fault.Error);
+        if (c.ListedAt < 0) {
+            EXPECT_TRUE(fixture.Server.AllOrders().empty());
+            continue;
+        }
+        ASSERT_EQ(fixture.Server.OpenOrders().size(), 1u) << "placed at once";
+        const int ticket = fixture.Server.OpenOrders()[0].Ticket;
+        fixture.Now = c.ListedAt - 1;
+        EXPECT_TRUE(fixture.Server.ListedOrders().empty());
+        EXPECT_FALSE(fixture.Server.ListedOrder(ticket).has_value());
+        fixture.Now = c.ListedAt;
+        EXPECT_EQ(fixture.Server.ListedOrders().size(), 1u);
+        EXPECT_TRUE(fixture.Server.ListedOrder(ticket).has_value());
+    }
+}
+
+TEST_F(TServerFixture, ChangesTheEndOfANewOrdersComment) {
+    int error = 0;
+    Server.SetCommentEnd(9, "[x]");
+    const int cut = Server.Send("EURUSD", otBuy, 0.1, 1.08462, 3, 0, 0, "Pellith 12/345", 7, error);
+    Server.SetCommentEnd(40, " [dealer]");
+    const int added = Server.Send("EURUSD", otBuy, 0.1, 1.08462, 3, 0, 0, "Pellith 12/3", 7, error);
+    EXPECT_EQ(Server.Order(cut)->Comment, "Pellith 1[x]");
+    EXPECT_EQ(Server.Order(added)->Comment, "Pellith 12/3 [dealer]");
+}
+
+TEST_F(TServerFixture, ListsAndModifiesOnlyTheOrdersOfTheLoggedInAccount) {
+    int error = 0;
+    const int first = Send(otBuy, 0.1, 1.08462, 0, 0, error);
+    Server.Login(2);
+    Server.SetNextTicket(first); // another broker, the same numbers
+    const int second = Send(otSell, 0.2, 1.08450, 0, 0, error);
+    ASSERT_EQ(second, first);
+    ASSERT_EQ(Server.ListedOrders().size(), 1u);
+    EXPECT_EQ(Server.ListedOrders()[0].Type, otSell);
+    EXPECT_EQ(Server.ListedOrder(second)->Account, 2);
+    EXPECT_TRUE(Server.Modify(second, 1.08600, 0, error)) << error;
+    Server.Login(1);
+    EXPECT_EQ(Server.ListedOrder(first)->Type, otBuy);
+    EXPECT_EQ(Server.ListedOrder(first)->StopLoss, 0) << "account 2's modification";
+    EXPECT_EQ(Server.AllOrders().size(), 2u);
 }
 
 } // namespace

@@ -345,6 +345,24 @@ TEST_F(Panel, DestroyingTheWindowEndsThePanelThreadsLoop) {
     EXPECT_EQ(Exchange(), erNothing); // the objects live on until their thread frees them
 }
 
+// 64-bit Wine 8.0 crashes inside its own text layout (gdi32's Uniscribe, GPOS_apply_MarkToLigature
+// and GPOS_apply_MarkToMark read the glyph before the first of a run) when one of these spacing
+// modifier letters starts a run in a plain EDIT control with Tahoma; no code of ours is involved.
+// tests/win32/wine/EditGposCrash.cpp reproduces it with two plain EDIT controls. 32-bit Wine
+// reads a harmless neighbour instead and gets all characters.
+bool CrashesWine64TextLayout([[maybe_unused]] unsigned ACharacter) {
+#ifdef _WIN64
+    const struct {
+        unsigned First, Last;
+    } ranges[] = {{0x2B1, 0x2C2}, {0x2C7, 0x2CA}, {0x2CD, 0x2D1}, {0x2D4, 0x2D7},
+                  {0x2DA, 0x2E4}, {0x2EC, 0x2EE}, {0x2F3, 0x2F3}, {0x2F7, 0x2F7}};
+    for (const auto& range : ranges)
+        if (ACharacter >= range.First && ACharacter <= range.Last)
+            return true;
+#endif
+    return false;
+}
+
 TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
     const HWND panel = FHarness.PanelWindow();
     const HWND fields[] = {ThePanel().edtLot->Handle(), ThePanel().edtSL->Handle()};
@@ -366,9 +384,13 @@ TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
             case 1:
                 PostMessageW(panel, mouse[next(7)], next(2) ? MK_LBUTTON : 0, where);
                 break;
-            case 2:
-                PostMessageW(fields[next(2)], WM_CHAR, 1 + next(0x2FF), 0);
+            case 2: {
+                const HWND field = fields[next(2)];
+                const unsigned character = 1 + next(0x2FF);
+                if (!CrashesWine64TextLayout(character))
+                    PostMessageW(field, WM_CHAR, character, 0);
                 break;
+            }
             default:
                 PostMessageW(arrows[next(2)], next(2) ? WM_LBUTTONDOWN : WM_LBUTTONUP, MK_LBUTTON,
                              MAKELPARAM(next(20), next(30)));
