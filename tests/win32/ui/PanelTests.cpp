@@ -152,6 +152,23 @@ TEST_F(Panel, LayoutFollowsTheRulesFromTheControlsBeforeIt) {
     EXPECT_EQ(image->Top(), symbol->Height() + 72);
 }
 
+TEST_F(Panel, DrawsItsTextInTahomaItselfNotASubstitute) {
+    // A face that is not installed is replaced without a word by another one, whose metrics and
+    // glyphs differ; with DejaVu Sans in its place, 64-bit Wine 8.0 even crashes in its own text
+    // layout on some characters (tests/win32/wine/EditGposCrash.cpp).
+    const HFONT fonts[] = {
+        reinterpret_cast<HFONT>(SendMessageW(ThePanel().edtLot->Handle(), WM_GETFONT, 0, 0)),
+        ThePanel().lblLeft->Font().Handle(), ThePanel().lblPowered->Font().Handle()};
+    TClientDC dc(FHarness.PanelWindow());
+    for (const HFONT font : fonts) {
+        ASSERT_NE(font, nullptr);
+        TSelectObject selected(dc.Get(), font);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc.Get(), LF_FACESIZE, face);
+        EXPECT_STREQ(face, L"Tahoma");
+    }
+}
+
 TEST_F(Panel, PaintsTheBevelTheSeparatorAndThePictureAsDesigned) {
     const auto pixels = FHarness.Capture();
     // Kept for a look by eye: build/win32/tests/win32/ui/panel.png.
@@ -174,8 +191,19 @@ TEST_F(Panel, PaintsTheBevelTheSeparatorAndThePictureAsDesigned) {
         ASSERT_EQ(at(3, y), shadow) << "left bevel y " << y;
     for (int y = 3; y <= 152; ++y)
         ASSERT_EQ(at(202, y), highlight) << "right bevel y " << y;
-    for (int x = 3; x <= 202; ++x)
+    // The labels are drawn over the bevel: the link's descenders (the "y" of "by", the "p" of the
+    // site's name) reach the bottom line with some renderings of Tahoma and cover a pixel or two
+    // of it in the link's own grey.
+    const COLORREF link = 0x808080;
+    int covered = 0;
+    for (int x = 3; x <= 202; ++x) {
+        if (at(x, 153) == link && x >= ThePanel().lblPowered->Left() && at(x, 152) == link) {
+            ++covered;
+            continue;
+        }
         ASSERT_EQ(at(x, 153), highlight) << "bottom bevel x " << x;
+    }
+    EXPECT_LE(covered, 4) << "more than descenders cover the bottom bevel";
     EXPECT_EQ(at(4, 4), face);
 
     // The separator: a lowered line from x 9 to x 196.
@@ -345,24 +373,6 @@ TEST_F(Panel, DestroyingTheWindowEndsThePanelThreadsLoop) {
     EXPECT_EQ(Exchange(), erNothing); // the objects live on until their thread frees them
 }
 
-// 64-bit Wine 8.0 crashes inside its own text layout (gdi32's Uniscribe, GPOS_apply_MarkToLigature
-// and GPOS_apply_MarkToMark read the glyph before the first of a run) when one of these spacing
-// modifier letters starts a run in a plain EDIT control with Tahoma; no code of ours is involved.
-// tests/win32/wine/EditGposCrash.cpp reproduces it with two plain EDIT controls. 32-bit Wine
-// reads a harmless neighbour instead and gets all characters.
-bool CrashesWine64TextLayout([[maybe_unused]] unsigned ACharacter) {
-#ifdef _WIN64
-    const struct {
-        unsigned First, Last;
-    } ranges[] = {{0x2B1, 0x2C2}, {0x2C7, 0x2CA}, {0x2CD, 0x2D1}, {0x2D4, 0x2D7},
-                  {0x2DA, 0x2E4}, {0x2EC, 0x2EE}, {0x2F3, 0x2F3}, {0x2F7, 0x2F7}};
-    for (const auto& range : ranges)
-        if (ACharacter >= range.First && ACharacter <= range.Last)
-            return true;
-#endif
-    return false;
-}
-
 TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
     const HWND panel = FHarness.PanelWindow();
     const HWND fields[] = {ThePanel().edtLot->Handle(), ThePanel().edtSL->Handle()};
@@ -384,13 +394,9 @@ TEST_F(Panel, RandomMouseAndKeyboardInputLeavesItWorking) {
             case 1:
                 PostMessageW(panel, mouse[next(7)], next(2) ? MK_LBUTTON : 0, where);
                 break;
-            case 2: {
-                const HWND field = fields[next(2)];
-                const unsigned character = 1 + next(0x2FF);
-                if (!CrashesWine64TextLayout(character))
-                    PostMessageW(field, WM_CHAR, character, 0);
+            case 2:
+                PostMessageW(fields[next(2)], WM_CHAR, 1 + next(0x2FF), 0);
                 break;
-            }
             default:
                 PostMessageW(arrows[next(2)], next(2) ? WM_LBUTTONDOWN : WM_LBUTTONUP, MK_LBUTTON,
                              MAKELPARAM(next(20), next(30)));
