@@ -13,8 +13,9 @@
 namespace {
 
 // Panels are laid out one at a time: under Wine, two panel threads laying out at once corrupt the
-// heap inside GDI. It is held only while a panel creates and measures its own controls, which
-// waits for no other thread, never while the panel's window is made on the chart.
+// heap inside GDI. Only panel threads take it, while a panel creates and measures its own
+// controls, which waits for no other thread, never while the panel's window is made on the
+// chart. The host's threads never take it, so none of theirs can be killed holding it.
 TCriticalSection LayoutLock;
 
 } // namespace
@@ -42,12 +43,10 @@ void TEditXT::AttachUpDown(TUpDown& AUpDown) {
     AUpDown.SetBounds(AUpDown.Left(), AUpDown.Top(), width, height);
 }
 
-double TEditXT::GetValue() const {
-    return WithText([](std::wstring_view AText) {
-        double value = 0;
-        TryParseFloat(AText, value);
-        return value;
-    });
+void TEditXT::TextMirrored(std::wstring_view AText) {
+    double value = 0;
+    TryParseFloat(AText, value);
+    FValue.store(value, std::memory_order_release);
 }
 
 void TEditXT::SetValue(double AValue) {

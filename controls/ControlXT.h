@@ -2,9 +2,11 @@
 // The panel's own controls: the spin edit, the click label, the panel bitmap and the panel.
 //
 // Threads: everything here runs on the panel thread, except what is marked "any thread":
-// TPanelXT::UpdateTerminal runs on the host's thread while the panel thread handles input. It
-// touches only the click latches and hover flags (atomics), the captions (under each label's
-// lock) and the fields' mirrored texts (under each field's lock), and only invalidates.
+// TPanelXT::TakeExchange runs on the host's thread while the panel thread handles input. It
+// touches only the click latches and hover flags (atomics), the captions (immutable texts
+// published by one exchange each) and the fields' values (one atomic each), and only
+// invalidates: it takes no lock, so a host thread killed anywhere in it leaves the panel
+// thread nothing to wait for.
 
 #include <atomic>
 #include <string>
@@ -22,11 +24,14 @@ public:
     // Creates the arrow buttons at the field's right edge and writes the initial value.
     void Setup(int ADigits, double AValue);
     // The number the field shows, 0 when it shows none. Any thread.
-    double GetValue() const;
+    double GetValue() const { return FValue.load(std::memory_order_acquire); }
     void SetValue(double AValue);
     double StepFor(double AValue) const { return ::StepFor(AValue, FDigits); }
     int Digits() const { return FDigits; }
     TUpDown* UpDown() const { return FUpDown; }
+
+protected:
+    void TextMirrored(std::wstring_view AText) override;
 
 private:
     void AttachUpDown(TUpDown& AUpDown);
@@ -34,6 +39,10 @@ private:
 
     int FDigits = 0;
     TUpDown* FUpDown = nullptr;
+    // The text's number, parsed on the panel thread when the text changes and published by one
+    // store, so that the host's thread reads it without a lock and without parsing.
+    std::atomic<double> FValue{0};
+    static_assert(std::atomic<double>::is_always_lock_free);
 };
 
 // A centred, transparent label that can be made a link: a click is latched (shown in orange)
@@ -105,8 +114,9 @@ public:
     void Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& ABitmap);
     void CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap);
     // The panel's side of an exchange: takes the price labels' clicks, shows the snapshot's
-    // prices and writes the fields' values into AMemory's ExchangeBlockSize slots. Runs on the
-    // host's thread.
+    // prices and writes the fields' values into AMemory's ExchangeBlockSize slots. Any thread,
+    // as TakeExchange; it also opens the link and writes the host's block, which the library
+    // does itself after TakeExchange, with nothing of the panel's in use.
     TExchangeResult UpdateTerminal(const TTerminalData* AData, double* AMemory);
 
     // What one exchange takes from the panel, without touching the host's memory or the shell,

@@ -3,7 +3,7 @@
 //
 // Threads: the exports run on the host's threads; each panel runs on a thread of its own. The
 // host may kill a thread of its own at any moment, also inside an export, and may catch a fault
-// on its own memory inside one: neither may leave another chart waiting.
+// on its own memory inside one: neither may leave another chart, nor its own, waiting.
 
 #include "host/MainUnit.h"
 
@@ -11,7 +11,6 @@
 #include <atomic>
 #include <iterator>
 #include <memory>
-#include <mutex>
 
 #include "controls/ChartNames.h"
 #include "controls/ControlXT.h"
@@ -22,69 +21,32 @@ namespace {
 using ChartNames::AttachedProperty;
 using ChartNames::ContainerProperty;
 
-// The library's one lock. It reports a dead owner: a thread killed while holding it leaves it
-// to the next thread that wants it, and everything it guards is written so that any prefix of a
-// locked step leaves it consistent (each change is published by one store). An uncontended enter
-// costs one atomic exchange; a waiter blocks until the owner leaves or dies, without polling.
-class TTerminalLock {
-public:
-    void Init() { FWake = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
-    void Done() {
-        if (FWake)
-            CloseHandle(FWake);
-        FWake = nullptr;
-    }
-
-    void Enter() {
-        const DWORD me = GetCurrentThreadId();
-        DWORD owner = 0;
-        if (FOwner.compare_exchange_strong(owner, me))
-            return;
-        FWaiters.fetch_add(1);
-        for (;;) {
-            owner = 0;
-            if (FOwner.compare_exchange_strong(owner, me))
-                break;
-            HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, owner);
-            if (!thread || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
-                // The owner died holding it: the lock is ours, unless another waiter was faster.
-                if (thread)
-                    CloseHandle(thread);
-                if (FOwner.compare_exchange_strong(owner, me))
-                    break;
-                continue;
-            }
-            const HANDLE wakers[2] = {FWake, thread};
-            WaitForMultipleObjects(2, wakers, FALSE, INFINITE);
-            CloseHandle(thread);
-        }
-        FWaiters.fetch_sub(1);
-    }
-
-    void Leave() {
-        FOwner.store(0);
-        if (FWaiters.load() > 0)
-            SetEvent(FWake);
-    }
-
-private:
-    std::atomic<DWORD> FOwner{0}; // the owning thread's identifier; 0 when free
-    std::atomic<long> FWaiters{0};
-    HANDLE FWake = nullptr; // auto-reset: one waiter tries again after each leave
-};
-
-// TerminalLock guards bookkeeping only; no thread holds it across a call that waits for another
-// thread, the shell or the host's memory. Under it: which charts are pending and which records
-// have an attached panel, the registry, and the resources. Window properties, posts and
-// visibility reads may be made under it: they never wait for the window's thread.
-TTerminalLock TerminalLock;
+// TerminalLock, the library's one lock: a kernel mutex, made at process attach.
+// Guards: TerminalList and the links of ActiveRecords, the records' states, creators and
+// started flags, ShuttingDown and the replacement of PanelBitmap. Never held across a call that
+// waits for another thread, the shell or the host's memory; window properties, posts and
+// visibility reads may be made under it, since they never wait for the window's thread.
+// Taken by: TerminalCreate and TerminalDelete on the host's threads, and each panel thread
+// while it checks, attaches or ends its record. The exchange never takes it.
+// A thread killed holding it: the system hands it to the next waiter as abandoned, and every
+// change under it is one store, or steps each of which leaves a workable state, so the next
+// owner finds the bookkeeping consistent.
+TKernelLock TerminalLock;
 
 class TTerminalLockGuard {
 public:
-    TTerminalLockGuard() { TerminalLock.Enter(); }
-    ~TTerminalLockGuard() { TerminalLock.Leave(); }
+    TTerminalLockGuard() : FHeld(TerminalLock.Enter()) {}
+    ~TTerminalLockGuard() {
+        if (FHeld)
+            TerminalLock.Leave();
+    }
     TTerminalLockGuard(const TTerminalLockGuard&) = delete;
     TTerminalLockGuard& operator=(const TTerminalLockGuard&) = delete;
+    // False when the lock could not be taken: the caller must change nothing it guards.
+    bool Held() const { return FHeld; }
+
+private:
+    bool FHeld;
 };
 
 // Masks every floating-point exception for the library's own work, with the default precision
@@ -119,24 +81,35 @@ struct TChartRecord {
     template <class... TArgs> explicit TChartRecord(TArgs&&... AArgs) : Data(AArgs...) {}
 
     const TTerminalData Data;
-    TChartRecord* ListNext = nullptr;   // TerminalList; set before the record is published
-    TChartRecord* ActiveNext = nullptr; // ActiveRecords; under TerminalLock
+    TChartRecord* ListNext = nullptr; // TerminalList; set before the record is published
+    // ActiveRecords; written under TerminalLock, followed by exchanges without it.
+    std::atomic<TChartRecord*> ActiveNext{nullptr};
     enum class TState : unsigned char { Pending, Attached, Ended };
-    TState State = TState::Pending; // under TerminalLock
-    HWND PanelWindow = nullptr;     // under TerminalLock; set with Attached
-    TPanelXT* Panel = nullptr;      // set with Attached; freed by the last of its users
+    // Written under TerminalLock, or by the record's own thread when it gives up; read by
+    // exchanges without the lock.
+    std::atomic<TState> State{TState::Pending};
+    // The thread that recorded the chart, until the panel thread is known to be started: a
+    // pending record whose creator died before that has no thread to finish it. Both under
+    // TerminalLock.
+    TKernelHandle Creator;
+    bool ThreadStarted = false;
+    HWND PanelWindow = nullptr; // set before State becomes Attached, then fixed
+    TPanelXT* Panel = nullptr;  // likewise; freed by the last of its users
     // Exchanges using Panel now, plus Closing once its thread is done with it. Whoever takes it
-    // to exactly Closing frees the panel: its thread, or the last exchange that used it.
+    // to exactly Closing frees the panel: its thread, or the last exchange that used it. An
+    // exchange killed while using it leaves the panel's objects unfreed, nothing more.
     std::atomic<long> Users{0};
     static constexpr long Closing = 0x40000000;
 };
 
 // The process-wide objects. Plain pointers: they are made at process attach and freed only when
 // the library is released without ever having been pinned, never by the C runtime at exit.
-TChartRecord* TerminalList = nullptr;  // every record, newest first; under TerminalLock
-TChartRecord* ActiveRecords = nullptr; // pending or attached, newest first; under TerminalLock
-bool ShuttingDown = false;             // under TerminalLock
-TBitmapXT* PanelBitmap = nullptr;      // replaced once, before the first panel thread starts
+TChartRecord* TerminalList = nullptr; // every record, newest first; under TerminalLock
+// Pending or attached records, newest first, and ended ones not yet pruned. Changed under
+// TerminalLock one link at a time; exchanges follow it without the lock.
+std::atomic<TChartRecord*> ActiveRecords{nullptr};
+bool ShuttingDown = false;        // under TerminalLock
+TBitmapXT* PanelBitmap = nullptr; // replaced once, before the first panel thread starts
 std::atomic<bool> ResourcesLoaded{false};
 
 HANDLE ModuleMark() {
@@ -163,7 +136,7 @@ void LoadResourcesOnce() {
     TBitmapXT* previous = nullptr;
     {
         TTerminalLockGuard lock;
-        if (ResourcesLoaded.load() || ShuttingDown)
+        if (!lock.Held() || ResourcesLoaded.load() || ShuttingDown)
             return;
         previous = PanelBitmap;
         PanelBitmap = bitmap.release();
@@ -174,48 +147,62 @@ void LoadResourcesOnce() {
 
 void DoneTheUnit() {
     TTerminalLockGuard lock;
+    if (!lock.Held())
+        return; // what cannot be guarded is left to the process
     ShuttingDown = true;
     for (TChartRecord* record = TerminalList; record;) {
         TChartRecord* next = record->ListNext;
         delete record;
         record = next;
     }
-    TerminalList = ActiveRecords = nullptr;
+    TerminalList = nullptr;
+    ActiveRecords = nullptr;
     delete PanelBitmap;
     PanelBitmap = nullptr;
 }
 
-// ---- the bookkeeping, all under TerminalLock ---------------------------------------------
+// ---- the bookkeeping ---------------------------------------------------------------------
 
-void Unlink(TChartRecord* ARecord) {
-    for (TChartRecord** link = &ActiveRecords; *link; link = &(*link)->ActiveNext)
-        if (*link == ARecord) {
-            *link = ARecord->ActiveNext; // one store: a killed owner leaves the list whole
-            return;
-        }
+// A pending record that nothing will finish: its creator died after recording the chart and
+// before it knew its panel thread started. Under TerminalLock.
+bool Orphaned(const TChartRecord& ARecord) {
+    return ARecord.State.load() == TChartRecord::TState::Pending && !ARecord.ThreadStarted &&
+           ARecord.Creator && WaitForSingleObject(ARecord.Creator.Get(), 0) == WAIT_OBJECT_0;
 }
 
-// The chart's record that is still building its panel, if any; drops ended records on the way.
-TChartRecord* PendingRecord(HWND AChart) {
-    for (TChartRecord** link = &ActiveRecords; *link;) {
-        TChartRecord* record = *link;
-        if (record->State == TChartRecord::TState::Ended ||
+// Prunes ActiveRecords: ends orphaned pending records and unlinks ended ones and those whose
+// panel is closing. Yields the chart's pending record that remains, if any. Under TerminalLock.
+TChartRecord* PruneRecords(HWND AChart) {
+    TChartRecord* pending = nullptr;
+    std::atomic<TChartRecord*>* link = &ActiveRecords;
+    while (TChartRecord* record = link->load()) {
+        if (Orphaned(*record)) {
+            record->State = TChartRecord::TState::Ended; // one store: a later create may build
+            record->Creator.Reset();
+        }
+        if (record->State.load() == TChartRecord::TState::Ended ||
             (record->Users.load() & TChartRecord::Closing)) {
-            *link = record->ActiveNext;
+            // One store, and only ever past a record: an exchange following the list and a
+            // killed owner both leave it whole.
+            link->store(record->ActiveNext.load());
             continue;
         }
-        if (record->State == TChartRecord::TState::Pending && record->Data.WndChart() == AChart)
-            return record;
+        if (!pending && record->State.load() == TChartRecord::TState::Pending &&
+            record->Data.WndChart() == AChart)
+            pending = record;
         link = &record->ActiveNext;
     }
-    return nullptr;
+    return pending;
 }
 
 // Takes a use of the attached panel whose window is APanelWindow; null when there is none or
-// its thread is done with it.
+// its thread is done with it. Without the lock: records are never freed while the library is
+// loaded, a link changes by one store that only ever skips records, a record's panel is set
+// before its state says Attached, and the use itself is taken by one compare-exchange.
 TChartRecord* UsePanel(HWND APanelWindow) {
-    for (TChartRecord* record = ActiveRecords; record; record = record->ActiveNext) {
-        if (record->State != TChartRecord::TState::Attached || record->PanelWindow != APanelWindow)
+    for (TChartRecord* record = ActiveRecords.load(); record; record = record->ActiveNext.load()) {
+        if (record->State.load() != TChartRecord::TState::Attached ||
+            record->PanelWindow != APanelWindow)
             continue;
         long users = record->Users.load();
         do {
@@ -284,8 +271,8 @@ std::unique_ptr<TPanelXT> BuildPanel(TChartRecord& ARecord) {
     const HWND chart = ARecord.Data.WndChart();
     {
         TTerminalLockGuard lock;
-        if (ARecord.State != TChartRecord::TState::Pending)
-            return nullptr; // cancelled by TerminalDelete
+        if (!lock.Held() || ARecord.State.load() != TChartRecord::TState::Pending)
+            return nullptr; // cancelled by TerminalDelete, or orphaned
     }
     if (!IsWindow(chart))
         return nullptr;
@@ -303,22 +290,43 @@ bool AttachPanel(TChartRecord& ARecord, TPanelXT& APanel) {
     const HWND chart = ARecord.Data.WndChart();
     const HWND panelWindow = APanel.Handle();
     TTerminalLockGuard lock;
-    if (ARecord.State != TChartRecord::TState::Pending || !panelWindow)
+    if (!lock.Held() || ARecord.State.load() != TChartRecord::TState::Pending || !panelWindow)
         return false;
     SetPropA(chart, ContainerProperty, panelWindow);
     SetPropA(chart, AttachedProperty, ModuleMark());
     ARecord.Panel = &APanel;
     ARecord.PanelWindow = panelWindow;
-    ARecord.State = TChartRecord::TState::Attached;
+    ARecord.State = TChartRecord::TState::Attached; // publishes the two above to exchanges
     return true;
 }
 
-// Ends a record that has no panel (or no longer one): the chart is no longer pending for it.
+// Ends a record that has no panel (or no longer one), by one store that needs no lock: only
+// the record's own thread, or its creator when no thread could be made, ends it this way, and
+// the next prune unlinks it.
 void EndRecord(TChartRecord& ARecord) {
-    TTerminalLockGuard lock;
-    if (ARecord.State == TChartRecord::TState::Pending)
-        Unlink(&ARecord);
     ARecord.State = TChartRecord::TState::Ended;
+}
+
+// Tells the record whether its panel thread was made. From here on it no longer depends on its
+// creator staying alive: one store decides, started or ended.
+void ThreadAskedFor(TChartRecord& ARecord, bool AStarted) {
+    TTerminalLockGuard lock;
+    if (!AStarted)
+        EndRecord(ARecord);
+    if (!lock.Held())
+        return; // the creator's handle stays: the record is judged when the creator ends
+    ARecord.ThreadStarted = AStarted;
+    ARecord.Creator.Reset();
+}
+
+// A handle of the calling thread that can be waited on, owned by the caller; empty when the
+// system cannot make one.
+TKernelHandle CurrentThreadHandle() {
+    HANDLE thread = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                         SYNCHRONIZE, FALSE, 0))
+        return TKernelHandle();
+    return TKernelHandle(thread);
 }
 
 DWORD WINAPI PanelThreadProc(LPVOID AParameter) {
@@ -376,25 +384,28 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
         auto record = std::make_unique<TChartRecord>(AWindow, lpSym, Ask, Bid, Point, MyPoint, Lots,
                                                      StopLossPips, TakeProfitPips,
                                                      TrailStopStartPips, ADigits);
+        // If this thread dies before it knows the panel thread started, the chart's next
+        // create finds it dead and records the chart anew.
+        record->Creator = CurrentThreadHandle();
+        if (!record->Creator)
+            return;
         TChartRecord* started = nullptr;
         {
             TTerminalLockGuard lock;
-            if (ShuttingDown)
+            if (!lock.Held() || ShuttingDown)
                 return;
             // Another create may have finished or started for this chart meanwhile.
-            if (PendingRecord(AWindow) || MarkedPanel(AWindow))
+            if (PruneRecords(AWindow) || MarkedPanel(AWindow))
                 return;
             started = record.release();
             started->ListNext = TerminalList;
+            started->ActiveNext = ActiveRecords.load();
             TerminalList = started;
-            started->ActiveNext = ActiveRecords;
-            ActiveRecords = started; // from here the chart is pending
+            ActiveRecords = started; // one store: from here the chart is pending
         }
-        HANDLE thread = CreateThread(nullptr, 0, PanelThreadProc, started, 0, nullptr);
-        if (thread)
-            CloseHandle(thread); // the thread is detached: nothing waits for it
-        else
-            EndRecord(*started);
+        // The thread is detached: nothing waits for it.
+        const TKernelHandle thread(CreateThread(nullptr, 0, PanelThreadProc, started, 0, nullptr));
+        ThreadAskedFor(*started, static_cast<bool>(thread));
     } catch (...) {
         // Nothing reaches the host.
     }
@@ -412,11 +423,8 @@ extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point
         const HWND panelWindow = FindAttachedPanel(AWindow, SW_SHOWNORMAL);
         if (!panelWindow)
             return erNothing;
-        TChartRecord* record = nullptr;
-        {
-            TTerminalLockGuard lock;
-            record = UsePanel(panelWindow);
-        }
+        // No lock: a kill anywhere in an exchange leaves nothing that another call waits for.
+        TChartRecord* record = UsePanel(panelWindow);
         if (!record)
             return erNothing;
         TPanelXT::TExchange exchange;
@@ -438,6 +446,19 @@ extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point
     return erNothing;
 }
 
+// What TerminalDelete does, by what it finds under the lock:
+//   a pending record for the chart           ends it: the build is cancelled
+//   no mark of this library                  nothing more
+//   the mark, naming the panel found before  unmarks the chart, then closes that panel
+//     the lock, or one attached since          (WM_CLOSE) and ends its record; a panel
+//                                              attached since is hidden as well
+//   the mark, naming a newer panel than the  nothing: a create came in between, its panel
+//     one found before the lock                stays
+//   the mark, naming a window that is gone   unmarks the chart
+// Each step is one store or one call, and any prefix leaves a chart that a later create can
+// give a panel: the mark goes before the close, so that a chart is never left marked for a
+// panel that is closing. A delete killed between the two leaves that panel hidden on the
+// chart until the chart goes, and nothing waiting for it.
 extern "C" void __stdcall TerminalDelete(HWND AWindow) {
     TFloatingPointGuard floatingPoint;
     try {
@@ -447,10 +468,10 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
         // before the close posted below.
         const HWND found = FindAttachedPanel(AWindow, SW_HIDE);
         TTerminalLockGuard lock;
-        if (TChartRecord* pending = PendingRecord(AWindow)) {
-            Unlink(pending);
-            pending->State = TChartRecord::TState::Ended; // cancels its build
-        }
+        if (!lock.Held())
+            return;
+        if (TChartRecord* pending = PruneRecords(AWindow))
+            pending->State = TChartRecord::TState::Ended; // one store cancels its build
         if (GetPropA(AWindow, AttachedProperty) != ModuleMark())
             return;
         const HWND marked = static_cast<HWND>(GetPropA(AWindow, ContainerProperty));
@@ -460,17 +481,18 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
                 return; // a newer panel took the chart since we looked: it stays
             ShowWindowAsync(marked, SW_HIDE); // attached since we looked
         }
-        if (live) {
-            PostMessageA(marked, WM_CLOSE, 0, 0);
-            // No exchange takes up the panel from here on, also one that found it before.
-            for (TChartRecord* record = ActiveRecords; record; record = record->ActiveNext)
-                if (record->State == TChartRecord::TState::Attached &&
-                    record->PanelWindow == marked)
-                    record->State = TChartRecord::TState::Ended;
-        }
         // A mark that names a window no longer there goes as well.
         RemovePropA(AWindow, ContainerProperty);
         RemovePropA(AWindow, AttachedProperty);
+        if (live) {
+            PostMessageA(marked, WM_CLOSE, 0, 0);
+            // No exchange takes up the panel from here on, also one that found it before.
+            for (TChartRecord* record = ActiveRecords.load(); record;
+                 record = record->ActiveNext.load())
+                if (record->State.load() == TChartRecord::TState::Attached &&
+                    record->PanelWindow == marked)
+                    record->State = TChartRecord::TState::Ended;
+        }
     } catch (...) {
     }
 }
@@ -478,12 +500,16 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
 BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReserved) {
     switch (AReason) {
     case DLL_PROCESS_ATTACH:
-        // Only what is safe under the loader lock: no threads, no windows, no loading.
+        // Only what is safe under the loader lock: no threads, no windows, no loading. Made
+        // here: TerminalLock's mutex and the empty panel bitmap; without either the library
+        // refuses to load.
         DisableThreadLibraryCalls(AInstance);
-        TerminalLock.Init();
+        if (!TerminalLock.Init())
+            return FALSE;
         try {
             PanelBitmap = new TBitmapXT;
         } catch (...) {
+            TerminalLock.Done();
             return FALSE;
         }
         break;

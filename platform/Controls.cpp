@@ -435,11 +435,6 @@ void TEdit::FontChanged() {
     SetBounds(FLeft, FTop, FWidth, height);
 }
 
-std::wstring TEdit::Text() const {
-    std::lock_guard lock(FTextLock);
-    return FTextMirror;
-}
-
 void TEdit::SetText(const std::wstring& AText) {
     if (HWND window = Handle())
         SetWindowTextW(window, AText.c_str());
@@ -452,8 +447,8 @@ void TEdit::MirrorText() {
         text.resize(static_cast<size_t>(GetWindowTextLengthW(window)) + 1);
         text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), int(text.size()))));
     }
-    std::lock_guard lock(FTextLock);
-    FTextMirror.swap(text);
+    if (FTextMirror.Set(text))
+        TextMirrored(text);
 }
 
 void TEdit::CommandNotify(int ACode) {
@@ -523,18 +518,9 @@ TLabel::TLabel(TWinControl& AOwner) : TGraphicControl(&AOwner) {
     };
 }
 
-std::wstring TLabel::Caption() const {
-    std::lock_guard lock(FCaptionLock);
-    return FCaption;
-}
-
 bool TLabel::SetCaption(const std::wstring& ACaption) {
-    {
-        std::lock_guard lock(FCaptionLock);
-        if (ACaption == FCaption)
-            return false;
-        FCaption = ACaption;
-    }
+    if (!FCaption.Set(ACaption))
+        return false;
     AdjustSize();
     Invalidate();
     return true;
@@ -565,7 +551,6 @@ void TLabel::Paint(HDC ADC, const RECT& ABox) {
     if (!FTransparent)
         FillPixels(ADC, ABox.left, ABox.top, ABox.right, ABox.bottom,
                    ColorToRGB(Parent() ? Parent()->Color() : clBtnFace));
-    const std::wstring text = Caption();
     TSelectObject select(ADC, FFont.HandleFor(TextStyle()));
     SetBkMode(ADC, TRANSPARENT);
     SetTextColor(ADC, ColorToRGB(TextColor()));
@@ -574,7 +559,9 @@ void TLabel::Paint(HDC ADC, const RECT& ABox) {
               : FAlignment == TAlignment::taRightJustify ? DT_RIGHT
                                                          : DT_LEFT;
     RECT box = ABox;
-    DrawTextW(ADC, text.c_str(), int(text.size()), &box, format);
+    FCaption.With([&](std::wstring_view AText) {
+        DrawTextW(ADC, AText.data(), int(AText.size()), &box, format);
+    });
 }
 
 // ---- TImage, TBevel ----------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Graphics.h"
+#include "platform/PublishedText.h"
 
 class TWinControl;
 
@@ -199,23 +200,27 @@ public:
 
     TFont& Font() { return FFont; }
     // The field's text as last seen on the panel thread; any thread may read it.
-    std::wstring Text() const;
-    // Lets AReader look at that text under the field's lock, without copying it.
+    std::wstring Text() const { return FTextMirror.Get(); }
+    // Lets AReader look at that text without copying it. Any thread.
     template <class F> auto WithText(F&& AReader) const {
-        std::lock_guard lock(FTextLock);
-        return AReader(std::wstring_view(FTextMirror));
+        return FTextMirror.With(std::forward<F>(AReader));
     }
     void SetText(const std::wstring& AText);
 
     void CommandNotify(int ACode) override;
+
+protected:
+    // The text changed; on the panel thread, once it is published.
+    virtual void TextMirrored(std::wstring_view /*AText*/) {}
 
 private:
     void FontChanged();
     void MirrorText();
 
     TFont FFont;
-    mutable TSlimLock FTextLock;
-    std::wstring FTextMirror; // guarded by FTextLock
+    // Written on the panel thread only, read by any: published without a lock, so that a host
+    // thread killed while reading it leaves the panel thread nothing to wait for.
+    TPublishedText FTextMirror;
 };
 
 enum class TUDAlignButton { udLeft, udRight };
@@ -259,7 +264,7 @@ public:
     const TFont& Font() const { return FFont; }
     // Any thread may read or set the caption of a label that does not size itself; the label
     // is repainted only when the text really changes.
-    std::wstring Caption() const;
+    std::wstring Caption() const { return FCaption.Get(); }
     bool SetCaption(const std::wstring& ACaption);
     bool AutoSize() const { return FAutoSize; }
     void SetAutoSize(bool AAutoSize);
@@ -279,8 +284,10 @@ private:
     void AdjustSize();
 
     TFont FFont;
-    mutable TSlimLock FCaptionLock;
-    std::wstring FCaption; // guarded by FCaptionLock
+    // Set by the host's threads in an exchange while the panel thread paints it: published
+    // without a lock, so that a host thread killed while setting it leaves the paint nothing
+    // to wait for.
+    TPublishedText FCaption;
     bool FAutoSize = true;
     bool FTransparent = false;
     TAlignment FAlignment = TAlignment::taLeftJustify;

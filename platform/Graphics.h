@@ -87,7 +87,9 @@ public:
 class TBitmap;
 
 // The drawing surface of a bitmap: a memory DC with the bitmap selected, made on first use,
-// and a lock that keeps two threads from using the DC at once.
+// and a lock that keeps two threads from using the DC at once. In the library only panel
+// threads take it, painting or copying a bitmap; a panel thread killed holding it would leave
+// that bitmap's DC to no one, and the host's threads never take it.
 class TCanvas {
 public:
     explicit TCanvas(TBitmap& ABitmap) : FBitmap(ABitmap) {}

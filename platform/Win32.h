@@ -142,15 +142,31 @@ private:
     HDC FDC;
 };
 
-// A slim reader/writer lock used as a plain mutex: no initialisation, no teardown, and it never
-// sends or waits for window messages.
-class TSlimLock {
+// A lock that no thread killed while holding it can keep, nor a thread that later gets the
+// dead one's identifier: a kernel mutex, which the system hands to the next waiter as abandoned
+// when its owner's thread ends. Ownership belongs to the thread object, not to its identifier,
+// and a waiter killed at any point simply leaves the queue. Each enter and leave is a system
+// call. Usable from DllMain: making and closing it take no lock of the loader's.
+class TKernelLock {
 public:
-    void lock() { AcquireSRWLockExclusive(&FLock); }
-    void unlock() { ReleaseSRWLockExclusive(&FLock); }
+    // Makes the mutex; false when the system cannot.
+    bool Init() {
+        FMutex.Reset(CreateMutexW(nullptr, FALSE, nullptr));
+        return static_cast<bool>(FMutex);
+    }
+    void Done() { FMutex.Reset(); }
+    // Waits for the lock; true when the caller holds it now, also when a dead owner left it.
+    // False when there is no lock or the wait itself failed: the caller holds nothing.
+    bool Enter() {
+        if (!FMutex)
+            return false;
+        const DWORD result = WaitForSingleObject(FMutex.Get(), INFINITE);
+        return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    }
+    void Leave() { ReleaseMutex(FMutex.Get()); }
 
 private:
-    SRWLOCK FLock = SRWLOCK_INIT;
+    TKernelHandle FMutex;
 };
 
 // A Win32 critical section, usable with std::lock_guard.

@@ -2,7 +2,8 @@
 // faults on the host's memory caught by the host, a chart thread that stops pumping while a
 // panel is built on it, a browser that takes long to start, steady ticks on many charts while
 // panels come and go, and a host that unmasks floating-point exceptions. Each time the other
-// charts must go on, and a panel life must leave nothing behind.
+// charts must go on, a killed expert's own chart must work for the expert started after it, and
+// a panel life must leave nothing behind.
 
 #include <atomic>
 #include <cmath>
@@ -47,9 +48,9 @@ struct TKillTally {
     enum TPhase { BetweenTrials, ProbingTheSystem, ProbingTheCharts, Done, NotStarted };
     int Trials = 0;           // kills done and judged
     int Inside = 0;           // of which the thread died inside an export
-    int Answered = 0;         // of which every other chart answered afterwards
+    int Answered = 0;         // of which every chart answered afterwards, the killed one too
     int PlatformStuck = 0;    // the system's own lock was left held: the trial says nothing of us
-    int Failed = 0;           // another chart did not answer
+    int Failed = 0;           // a chart, the killed one or another, did not answer
     int CycleTrials = 0;      // of the trials, those that killed a create/exchange/delete loop
     int InCreateOrDelete = 0; // of which the thread died inside TerminalCreate or TerminalDelete
     int Phase = BetweenTrials;
@@ -212,6 +213,68 @@ void SystemProbe(HWND AChart, HWND APanel) {
     sink = sink + point.x;
 }
 
+// What a restarted expert does on the chart whose expert was killed: a create, a wait for the
+// panel, an exchange, a repaint of the panel, a delete and the chart's destruction, each on the
+// standby thread within its deadline. Null when every step came back in time and right, else
+// the step that did not.
+const char* KilledChartFails(const TPellithLibrary& ALibrary, TChartHost& AHost, HWND AChart,
+                             const std::function<HWND(HWND)>& AAttached, TStandbyThread& AExpert) {
+    HWND panel = nullptr;
+    struct TStep {
+        const char* Name;
+        DWORD Deadline;
+        std::function<bool()> Work;
+    };
+    const TStep steps[] = {
+        {"a create by a new expert", 1000,
+         [&] {
+             ALibrary.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5, AChart,
+                                     "EURUSD");
+             return true;
+         }},
+        {"the panel's coming", 12000,
+         [&] { return WaitUntil([&] { return (panel = AAttached(AChart)) != nullptr; }, 10s); }},
+        {"an exchange", 1000,
+         [&] {
+             double block[ExchangeBlockSize] = {Untouched, Untouched, Untouched, Untouched};
+             return ALibrary.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block, ExchangeBlockSize,
+                                                AChart) == erNothing &&
+                    block[esLots] == 0.1;
+         }},
+        // A repaint that must be done now is sent to the panel thread and waited for.
+        {"a repaint of the panel", 1000,
+         [&] {
+             return RedrawWindow(panel, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW) != 0;
+         }},
+        {"a delete", 1000,
+         [&] {
+             ALibrary.TerminalDelete(AChart);
+             return true;
+         }},
+        // The system destroys the panel, a child of another thread's, after the chart: it asks
+        // that thread without waiting for it.
+        {"destroying the chart", 2000,
+         [&] {
+             try {
+                 AHost.DestroyChart(AChart);
+             } catch (...) {
+                 return false;
+             }
+             return !IsWindow(AChart) && WaitUntil([&] { return !IsWindow(panel); }, 1s);
+         }},
+    };
+    for (const TStep& step : steps) {
+        bool right = false;
+        if (!AExpert.Run([&] { right = step.Work(); }, step.Deadline)) {
+            std::printf("%s did not come back within %lu ms\n", step.Name, step.Deadline);
+            return step.Name;
+        }
+        if (!right)
+            return step.Name;
+    }
+    return nullptr;
+}
+
 // Runs kill trials in this (child) process until the counts are reached or the system's own lock
 // is left held; writes the tally after every trial. Ends the process when a chart stops
 // answering, with the board of where each thread stands.
@@ -309,13 +372,20 @@ void RunKillTrials(int AExchangeTrials, int ACycleTrials, const std::wstring& AT
             PrintWhereThreadsStand();
             TerminateProcess(GetCurrentProcess(), 1);
         }
+        // The killed chart itself, as its restarted expert finds it: a panel comes (a new one
+        // if the kill left none), exchanges and repaints, and the chart can be deleted and
+        // destroyed. Each step that can only hang gets a second; the build gets ten.
+        if (const char* step = KilledChartFails(library, host, victim.Chart, attached, expert)) {
+            std::printf("trial %d: the killed chart failed at %s after a kill %s an export\n",
+                        trial, step, inside != TVictim::None ? "inside" : "outside");
+            std::fflush(stdout);
+            PrintWhereThreadsStand();
+            TerminateProcess(GetCurrentProcess(), 1);
+        }
         --tally.Failed;
         ++tally.Answered;
         tally.Phase = TKillTally::BetweenTrials;
         tally.Write(tallyFile.Get());
-        // The victim's chart is left as the kill left it: a panel whose label lock died with
-        // the thread would stall the chart thread that destroyed it.
-        library.TerminalDelete(victim.Chart);
     }
     tally.Phase = TKillTally::Done;
     tally.Write(tallyFile.Get());
@@ -421,7 +491,7 @@ TKillTally KillTrialsInChildren(int AExchangeTrials, int ACycleTrials) {
 }
 
 // Kills in a loop of exchanges, then in a loop of create, exchange and delete.
-TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking) {
+TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesItsOwnChartAndEveryOtherWorking) {
     constexpr int ExchangeTrials = 200, CycleTrials = 50;
     if (InChildProcess()) {
         RunKillTrials(std::stoi(TestOption("kill-exchange-trials")),
@@ -432,12 +502,13 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
     // than the usual deadline of a test.
     ArmWatchdog(std::chrono::seconds(720), "the kill trials");
     const TKillTally tally = KillTrialsInChildren(ExchangeTrials, CycleTrials);
-    std::printf("%d kills (%d in an exchange loop, %d in a create/exchange/delete loop), %d "
-                "inside an export (%d inside a create or delete); every other chart answered "
-                "after %d, not after %d; the system's own lock stayed held after %d\n",
-                tally.Trials, tally.Trials - tally.CycleTrials, tally.CycleTrials, tally.Inside,
-                tally.InCreateOrDelete, tally.Answered, tally.Failed, tally.PlatformStuck);
-    EXPECT_EQ(tally.Failed, 0) << "a chart stopped answering after a kill";
+    std::printf(
+        "%d kills (%d in an exchange loop, %d in a create/exchange/delete loop), %d "
+        "inside an export (%d inside a create or delete); every chart, the killed one "
+        "too, answered after %d, not after %d; the system's own lock stayed held after %d\n",
+        tally.Trials, tally.Trials - tally.CycleTrials, tally.CycleTrials, tally.Inside,
+        tally.InCreateOrDelete, tally.Answered, tally.Failed, tally.PlatformStuck);
+    EXPECT_EQ(tally.Failed, 0) << "a chart, the killed one or another, stopped answering";
     EXPECT_EQ(tally.Answered + tally.PlatformStuck, tally.Trials);
     EXPECT_EQ(tally.Trials - tally.CycleTrials, ExchangeTrials)
         << "the exchange trials did not all run";
@@ -450,6 +521,90 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesEveryOtherChartWorking)
     RecordProperty("inside", tally.Inside);
     RecordProperty("inside_create_or_delete", tally.InCreateOrDelete);
     RecordProperty("platform_stuck", tally.PlatformStuck);
+}
+
+// ---- kills at chosen points ----------------------------------------------------------------
+
+// The host kills its expert at one chosen call the library makes: the doomed thread dies on its
+// Nth call of the patched function, before the call is made.
+std::atomic<DWORD> DoomedThread{0};
+std::atomic<int> DoomedCallsLeft{0};
+std::atomic<void*> RealFunction{nullptr};
+
+template <class TFunction, class... TArgs> auto DieIfDoomedOrCall(TArgs... AArgs) {
+    if (GetCurrentThreadId() == DoomedThread.load() && --DoomedCallsLeft == 0)
+        TerminateThread(GetCurrentThread(), 9);
+    return reinterpret_cast<TFunction>(RealFunction.load())(AArgs...);
+}
+HANDLE WINAPI CreateThreadOrDie(LPSECURITY_ATTRIBUTES AAttributes, SIZE_T AStack,
+                                LPTHREAD_START_ROUTINE AStart, LPVOID AParameter, DWORD AFlags,
+                                LPDWORD AId) {
+    return DieIfDoomedOrCall<decltype(&CreateThread)>(AAttributes, AStack, AStart, AParameter,
+                                                      AFlags, AId);
+}
+BOOL WINAPI PostMessageAOrDie(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+    return DieIfDoomedOrCall<decltype(&PostMessageA)>(AWindow, AMessage, AWParam, ALParam);
+}
+HANDLE WINAPI RemovePropAOrDie(HWND AWindow, LPCSTR AName) {
+    return DieIfDoomedOrCall<decltype(&RemovePropA)>(AWindow, AName);
+}
+
+using DllKillPoints = TDllTest;
+
+TEST_F(DllKillPoints, AnExpertKilledBetweenTheStepsOfACreateOrADeleteLeavesItsChartWorking) {
+    struct TCase {
+        const char* Name;
+        const char* Dll;
+        const char* Function;
+        void* Replacement;
+        int Call; // the doomed thread dies on this call of the function
+        bool Delete;
+    };
+    const TCase cases[] = {
+        {"between recording the chart as pending and starting its panel thread", "kernel32.dll",
+         "CreateThread", reinterpret_cast<void*>(&CreateThreadOrDie), 1, false},
+        {"between removing the chart's two marks", "user32.dll", "RemovePropA",
+         reinterpret_cast<void*>(&RemovePropAOrDie), 2, true},
+        {"between unmarking the chart and closing its panel", "user32.dll", "PostMessageA",
+         reinterpret_cast<void*>(&PostMessageAOrDie), 1, true},
+    };
+    for (const TCase& kill : cases) {
+        SCOPED_TRACE(kill.Name);
+        HWND chart = NewChart();
+        if (kill.Delete) {
+            ASSERT_NE(CreateAndWait(chart), nullptr);
+        }
+        struct TVictimCall {
+            std::function<void()> Export;
+            int Call;
+            static DWORD WINAPI Run(LPVOID ACall) {
+                auto& call = *static_cast<TVictimCall*>(ACall);
+                DoomedCallsLeft = call.Call;
+                DoomedThread = GetCurrentThreadId();
+                call.Export();
+                return 0;
+            }
+        } call{[&] { kill.Delete ? Delete(chart) : Create(chart); }, kill.Call};
+        DWORD exitCode = 0;
+        {
+            TImportPatch patch(Module(), kill.Dll, kill.Function, kill.Replacement);
+            ASSERT_TRUE(patch.Applied()) << "the library does not import " << kill.Function;
+            RealFunction = patch.Original();
+            TKernelHandle victim(CreateThread(nullptr, 0, TVictimCall::Run, &call, 0, nullptr));
+            ASSERT_TRUE(victim);
+            ASSERT_EQ(WaitForSingleObject(victim.Get(), 10000), WAIT_OBJECT_0);
+            GetExitCodeThread(victim.Get(), &exitCode);
+            DoomedThread = 0;
+        }
+        EXPECT_EQ(exitCode, 9u) << "the expert was not killed at the chosen point";
+        TStandbyThread expert;
+        const char* failed = KilledChartFails(
+            *FLibrary, *FHost, chart, [&](HWND AChart) { return AttachedPanel(AChart); }, expert);
+        EXPECT_EQ(failed, nullptr) << "the chart failed at " << failed;
+        if (failed)
+            return; // the standby thread may be stuck for good
+    }
+    ExpectNormalCycleWorks();
 }
 
 // ---- faults on the host's memory ---------------------------------------------------------
