@@ -502,12 +502,8 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesItsOwnChartAndEveryOthe
     // than the usual deadline of a test.
     ArmWatchdog(std::chrono::seconds(720), "the kill trials");
     const TKillTally tally = KillTrialsInChildren(ExchangeTrials, CycleTrials);
-    std::printf(
-        "%d kills (%d in an exchange loop, %d in a create/exchange/delete loop), %d "
-        "inside an export (%d inside a create or delete); every chart, the killed one "
-        "too, answered after %d, not after %d; the system's own lock stayed held after %d\n",
-        tally.Trials, tally.Trials - tally.CycleTrials, tally.CycleTrials, tally.Inside,
-        tally.InCreateOrDelete, tally.Answered, tally.Failed, tally.PlatformStuck);
+    RecordProperty("answered", tally.Answered);
+    RecordProperty("failed", tally.Failed);
     EXPECT_EQ(tally.Failed, 0) << "a chart, the killed one or another, stopped answering";
     EXPECT_EQ(tally.Answered + tally.PlatformStuck, tally.Trials);
     EXPECT_EQ(tally.Trials - tally.CycleTrials, ExchangeTrials)
@@ -757,9 +753,9 @@ TEST_F(DllSlowNeighbours, AChartThreadThatStopsPumpingDuringABuildStallsNoOtherC
     ASSERT_TRUE(WaitUntil([&] { return !busy.Busy(); }, 10s));
     HWND panel = WaitForPanel(busy.Window());
     expert.Stop();
-    std::printf("while the chart thread was busy for 3 s: %ld exchanges on another chart, the "
-                "slowest %.1f ms\n",
-                expert.During(), expert.SlowestMilliseconds());
+    RecordProperty("exchanges_on_another_chart", static_cast<int>(expert.During()));
+    RecordProperty("slowest_exchange_us",
+                   static_cast<int>(std::lround(expert.SlowestMilliseconds() * 1000)));
     EXPECT_GT(expert.During(), 10) << "the other chart's exchanges waited for the build";
     EXPECT_NE(panel, nullptr) << "the panel did not come once the chart thread pumped again";
     Delete(busy.Window());
@@ -806,8 +802,9 @@ TEST_F(DllSlowNeighbours, ASlowShellStallsNoOtherChartAndOpensTheLinkOnceOnTheCa
     });
     clicked.join();
     expert.Stop();
-    std::printf("while the shell took 1.5 s: %ld exchanges on another chart, the slowest %.1f ms\n",
-                expert.During(), expert.SlowestMilliseconds());
+    RecordProperty("exchanges_on_another_chart", static_cast<int>(expert.During()));
+    RecordProperty("slowest_exchange_us",
+                   static_cast<int>(std::lround(expert.SlowestMilliseconds() * 1000)));
     EXPECT_GT(expert.During(), 10) << "the other chart's exchanges waited for the shell";
     EXPECT_EQ(ShellCalls.load(), 1);
     EXPECT_EQ(ShellThread.load(), caller) << "the link opened on another thread";
@@ -865,7 +862,7 @@ TEST_F(DllExchangeCost, AnExchangeOnAShownPanelSendsNothingToThePanelThread) {
         duringStall += Stalled.load() && result == erNothing && !block.IsUntouched();
     }
     UnhookWindowsHookEx(stall);
-    std::printf("%d exchanges while the panel thread stood still for 2 s\n", duringStall);
+    RecordProperty("exchanges_while_the_panel_thread_stood_still", duringStall);
     EXPECT_GT(duringStall, 5) << "exchanges waited for the panel thread";
     // Hidden from outside, it is shown again, still without a send from the host's thread.
     ShowWindow(panel, SW_HIDE);
@@ -904,8 +901,8 @@ TEST_F(DllLifetime, APanelLifeLeavesNoGdiObjectAndNoHeapBeyondItsRecord) {
     const size_t heapAfter = HeapBytesInUse();
     const double heapPerLife =
         (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / Lives;
-    std::printf("%d panel lives: %+d GDI objects (%d before), %+.0f heap bytes per life\n", Lives,
-                gdiAfter - gdiBefore, gdiBefore, heapPerLife);
+    RecordProperty("lives", Lives);
+    RecordProperty("gdi_objects_before", gdiBefore);
     RecordProperty("gdi_objects_left", gdiAfter - gdiBefore);
     RecordProperty("heap_bytes_per_life", static_cast<int>(std::lround(heapPerLife)));
     EXPECT_GT(gdiBefore, 0) << "GDI objects cannot be counted here";
@@ -972,12 +969,14 @@ TEST_F(DllSoak, FourChartsWithTwoExpertsEachAt200HzWhilePanelsComeAndGoOnAFifth)
     const size_t heapAfter = HeapBytesInUse();
     const double growthPerLife =
         (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / std::max(lives, 1);
-    std::printf("soak: %ld exchanges on %d charts and %d lives on a fifth in %lld s; threads %d "
-                "before, at most %d, %d after; heap %+.0f bytes per life\n",
-                exchanges.load(), Charts, lives, static_cast<long long>(Duration.count()),
-                threadsBefore, mostThreads, threadsAfter, growthPerLife);
+    RecordProperty("exchanges", static_cast<int>(exchanges.load()));
+    RecordProperty("charts", Charts);
+    RecordProperty("seconds", static_cast<int>(Duration.count()));
     RecordProperty("lives", lives);
+    RecordProperty("threads_before", threadsBefore);
     RecordProperty("most_threads", mostThreads);
+    RecordProperty("threads_after", threadsAfter);
+    RecordProperty("heap_bytes_per_life", static_cast<int>(std::lround(growthPerLife)));
     EXPECT_EQ(bad.load(), 0);
     EXPECT_GT(lives, 10);
     // The experts, and the fifth chart's panel threads of a few lives at most.
