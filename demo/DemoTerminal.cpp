@@ -301,6 +301,7 @@ int RunDemo(const TDemoOptions& AOptions) {
     TTradeServer server(clock);
     TTradeServer5 hedging(clock);
     TTradeServer5 netting(clock);
+    hedging.Login(HedgingAccount, true);
     netting.Login(NettingAccount, false);
     for (const TSymbolSpec& symbol : symbols) {
         server.AddSymbol(DemoTradeRules(symbol));
@@ -310,10 +311,10 @@ int RunDemo(const TDemoOptions& AOptions) {
     const auto server5 = [&](std::size_t AChart) -> TTradeServer5& {
         return AChart == NettingChart ? netting : hedging;
     };
+    // How an MT5 chart's title names its account.
     const auto account = [&](std::size_t AChart) {
-        return Mt5Terminal ? std::string(AChart == NettingChart ? "netting" : "hedging") + " #" +
-                                 std::to_string(server5(AChart).Account())
-                           : std::string();
+        return std::string(server5(AChart).Hedging() ? "hedging" : "netting") + " #" +
+               std::to_string(server5(AChart).Account());
     };
     for (std::size_t i = 0; i < symbols.size(); ++i) {
         charts.push_back(host.CreateChart(
