@@ -372,7 +372,9 @@ void TDemoExpert::WatchOrders() {
                                     : "0") +
                     " tp_pips=" +
                     (order.TakeProfit ? PipsBetween(order.OpenPrice, order.TakeProfit, FSpec.Pip)
-                                      : "0"));
+                                      : "0") +
+                    // An MT5 position is on the account its chart's terminal is logged in to.
+                    (FServer5 ? " account=" + std::to_string(FServer5->Account()) : ""));
         } else if (order.StopLoss != known->second.StopLoss && !order.Closed) {
             FLog.Write(FSpec.Name, ticket + " trail sl=" + Fixed(order.StopLoss, FSpec.Digits) +
                                        " from=" + Fixed(known->second.StopLoss, FSpec.Digits));

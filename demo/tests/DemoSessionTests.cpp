@@ -175,6 +175,12 @@ TEST_F(DemoSession, RunsTheTerminalOfItsArchitectureLoggedInToItsAccounts) {
         ASSERT_EQ(account.size(), 1u);
         EXPECT_EQ(account[0]["login"], accounts.at(symbol).first);
         EXPECT_EQ(account[0]["mode"], accounts.at(symbol).second);
+        // Its positions were opened on that account, not on the other one's server.
+        for (const TLogLine& line : Lines(symbol, "order")) {
+            if (line["action"] == "open") {
+                EXPECT_EQ(line["account"], accounts.at(symbol).first) << line.Text;
+            }
+        }
     }
 }
 
