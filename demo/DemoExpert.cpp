@@ -1,5 +1,6 @@
 #include "demo/DemoExpert.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -35,7 +36,8 @@ std::string ValuesText(const std::array<double, 4>& AValues) {
            " tp=" + Shortest(AValues[esTakeProfit]) + " ts=" + Shortest(AValues[esTrailingStop]);
 }
 
-HWND WindowOf(int AChart) {
+// The chart handle as an expert passes it: MT4 as a 32-bit int, MT5 as a 64-bit long.
+HWND WindowOf(long long AChart) {
     return reinterpret_cast<HWND>(static_cast<std::intptr_t>(AChart));
 }
 
@@ -60,8 +62,11 @@ TSymbolRules DemoTradeRules(const TSymbolSpec& ASpec) {
     return rules;
 }
 
-mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec) {
-    mql4::TPellithPanelInputs inputs;
+namespace {
+
+// The same inputs for both experts, whose input structures are generated apart.
+template <class TInputs> TInputs InputsFor(const TSymbolSpec& ASpec) {
+    TInputs inputs;
     inputs.InpLots = 0.10;
     inputs.InpStopLossPips = 10;
     inputs.InpTakeProfitPips = 15;
@@ -73,22 +78,95 @@ mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec) {
     return inputs;
 }
 
+} // namespace
+
+mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec) {
+    return InputsFor<mql4::TPellithPanelInputs>(ASpec);
+}
+
+mql5::TPellithPanelInputs DemoExpertInputs5(const TSymbolSpec& ASpec) {
+    return InputsFor<mql5::TPellithPanelInputs>(ASpec);
+}
+
+std::vector<TDemoOrder> DemoPositions(const std::vector<TPosition5>& APositions,
+                                      const std::vector<TDeal5>& ADeals, const std::string& ATag) {
+    std::map<long long, TDemoOrder> mine; // by position identifier
+    for (const TDeal5& deal : ADeals)
+        if (deal.Entry == deIn && deal.Comment.rfind(ATag, 0) == 0 &&
+            !mine.count(deal.PositionId)) {
+            TDemoOrder& order = mine[deal.PositionId];
+            order.Ticket = deal.PositionId;
+            order.Type = deal.Type;
+            order.Lots = deal.Volume;
+            order.OpenPrice = deal.Price;
+        }
+    std::vector<TDemoOrder> orders;
+    for (auto& [id, order] : mine) {
+        const auto open =
+            std::find_if(APositions.begin(), APositions.end(),
+                         [id = id](const TPosition5& p) { return p.Identifier == id; });
+        // The deals out of it: a netting position's partial closes, or its close, the last one
+        // at the closing price.
+        double realised = 0;
+        for (const TDeal5& deal : ADeals)
+            if (deal.PositionId == id && deal.Entry != deIn) {
+                realised += deal.Profit;
+                order.ClosePrice = deal.Price;
+                order.CloseReason = deal.Comment == "sl"   ? "stop-loss"
+                                    : deal.Comment == "tp" ? "take-profit"
+                                                           : "closed";
+            }
+        if (open != APositions.end()) {
+            order.Type = open->Type;
+            order.Lots = open->Volume;
+            order.OpenPrice = open->PriceOpen;
+            order.StopLoss = open->StopLoss;
+            order.TakeProfit = open->TakeProfit;
+            order.Profit = open->Profit;
+            order.Realised = realised;
+            order.ClosePrice = 0;
+            order.CloseReason.clear();
+        } else {
+            order.Closed = true;
+            order.Profit = realised;
+        }
+        orders.push_back(order);
+    }
+    return orders;
+}
+
+TDemoExpert::TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost,
+                         HWND AChart, TDemoLog& ALog, TDemoStats& AStats, std::uint32_t ASeed)
+    : FSpec(ASpec), FLibrary(ALibrary), FHost(AHost), FChart(AChart), FLog(ALog), FStats(AStats),
+      FWalk(ASpec, ASeed), FTiming(ASeed ^ 0x5EED),
+      FStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    FMqlChart.Symbol = ASpec.Name;
+    FMqlChart.Period = 1;
+    FMqlChart.Id = 131000000000000000LL + static_cast<std::int64_t>(ASeed % 1000);
+    FMqlChart.WindowHandle = static_cast<mql::mql_long>(reinterpret_cast<std::intptr_t>(AChart));
+    FTag = "Pellith " + std::to_string(FMqlChart.Id) + "/";
+}
+
 TDemoExpert::TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost,
                          HWND AChart, TDemoLog& ALog, TDemoStats& AStats, TTradeServer& AServer,
                          std::uint32_t ASeed)
-    : FSpec(ASpec), FLibrary(ALibrary), FHost(AHost), FChart(AChart), FLog(ALog), FStats(AStats),
-      FServer(AServer), FWalk(ASpec, ASeed), FTiming(ASeed ^ 0x5EED),
-      FStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    mql4::TMqlChart chart;
-    chart.Symbol = ASpec.Name;
-    chart.Period = 1;
-    chart.Id = 131000000000000000LL + static_cast<std::int64_t>(ASeed % 1000);
-    chart.WindowHandle = static_cast<mql4::mql_long>(reinterpret_cast<std::intptr_t>(AChart));
-    FTag = "Pellith " + std::to_string(chart.Id) + "/";
-    mql4::TMqlHost& host = *this;
+    : TDemoExpert(ASpec, ALibrary, AHost, AChart, ALog, AStats, ASeed) {
+    FServer = &AServer;
+    mql::TMqlHost& host = *this;
     mql4::TPellithPanelImports& imports = *this;
-    FExpert = std::make_unique<mql4::TPellithPanel>(FServer, host, chart, imports,
+    FExpert = std::make_unique<mql4::TPellithPanel>(AServer, host, FMqlChart, imports,
                                                     DemoExpertInputs(ASpec));
+}
+
+TDemoExpert::TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost,
+                         HWND AChart, TDemoLog& ALog, TDemoStats& AStats, TTradeServer5& AServer,
+                         std::uint32_t ASeed)
+    : TDemoExpert(ASpec, ALibrary, AHost, AChart, ALog, AStats, ASeed) {
+    FServer5 = &AServer;
+    mql::TMqlHost& host = *this;
+    mql5::TPellithPanelImports& imports = *this;
+    FExpert = std::make_unique<mql5::TPellithPanel>(AServer, host, FMqlChart, imports,
+                                                    DemoExpertInputs5(ASpec));
 }
 
 TDemoExpert::~TDemoExpert() {
@@ -106,26 +184,36 @@ void TDemoExpert::Stop(int AReason) {
         FThread.join();
 }
 
-std::vector<TServerOrder> TDemoExpert::MyOrders() const {
-    std::vector<TServerOrder> mine;
-    for (const TServerOrder& order : FServer.AllOrders())
+std::vector<TDemoOrder> TDemoExpert::MyOrders() const {
+    if (FServer5)
+        return DemoPositions(FServer5->Positions(), FServer5->Deals(), FTag);
+    std::vector<TDemoOrder> mine;
+    for (const TServerOrder& order : FServer->AllOrders())
         if (order.Comment.rfind(FTag, 0) == 0)
-            mine.push_back(order);
+            mine.push_back(TDemoOrder{order.Ticket, order.Type, order.Lots, order.OpenPrice,
+                                      order.StopLoss, order.TakeProfit, order.Closed(),
+                                      order.ClosePrice, order.CloseReason, order.Profit});
     return mine;
+}
+
+void TDemoExpert::SetQuote(const TQuote& AQuote) {
+    if (FServer5)
+        FServer5->SetQuote(FSpec.Name, AQuote.Bid, AQuote.Ask);
+    else
+        FServer->SetQuote(FSpec.Name, AQuote.Bid, AQuote.Ask);
 }
 
 double TDemoExpert::RealisedProfit() const {
     double sum = 0;
-    for (const TServerOrder& order : MyOrders())
-        if (order.Closed())
-            sum += order.Profit;
+    for (const TDemoOrder& order : MyOrders())
+        sum += order.Closed ? order.Profit : order.Realised;
     return sum;
 }
 
 double TDemoExpert::OpenProfit() const {
     double sum = 0;
-    for (const TServerOrder& order : MyOrders())
-        if (!order.Closed())
+    for (const TDemoOrder& order : MyOrders())
+        if (!order.Closed)
             sum += order.Profit;
     return sum;
 }
@@ -134,7 +222,7 @@ void TDemoExpert::Run() {
     // The expert's own thread: the only one that runs its events and calls the library for
     // this chart.
     TQuote quote = FWalk.Current();
-    FServer.SetQuote(FSpec.Name, quote.Bid, quote.Ask);
+    SetQuote(quote);
     FBids.push_back(quote.Bid);
     FExpert->Init();
     Draw(quote);
@@ -151,7 +239,7 @@ void TDemoExpert::Run() {
             FBids.push_back(quote.Bid);
             if (FBids.size() > HistoryLength)
                 FBids.erase(FBids.begin());
-            FServer.SetQuote(FSpec.Name, quote.Bid, quote.Ask);
+            SetQuote(quote);
             FExpert->Tick();
             nextTick = now + std::chrono::milliseconds(pause(FTiming));
         } else if (FExpert->TimerMilliseconds() > 0 && now >= nextTimer) {
@@ -173,23 +261,56 @@ void TDemoExpert::Run() {
 
 void TDemoExpert::TerminalCreate(double AAsk, double ABid, double APoint, double APip, double ALots,
                                  double AStopLoss, double ATakeProfit, double ATrailing,
-                                 int ADigits, int AChart, mql4::TMqlArray<mql4::uchar>& ASymbol) {
-    const char* symbol = reinterpret_cast<const char*>(ASymbol.Data());
+                                 int ADigits, int AChart, mql::TMqlArray<mql::uchar>& ASymbol) {
+    Create(AAsk, ABid, APoint, APip, ALots, AStopLoss, ATakeProfit, ATrailing, ADigits,
+           WindowOf(AChart), reinterpret_cast<const char*>(ASymbol.Data()));
+}
+
+void TDemoExpert::TerminalCreate(double AAsk, double ABid, double APoint, double APip, double ALots,
+                                 double AStopLoss, double ATakeProfit, double ATrailing,
+                                 int ADigits, mql::mql_long AChart,
+                                 mql::TMqlArray<mql::uchar>& ASymbol) {
+    Create(AAsk, ABid, APoint, APip, ALots, AStopLoss, ATakeProfit, ATrailing, ADigits,
+           WindowOf(AChart), reinterpret_cast<const char*>(ASymbol.Data()));
+}
+
+int TDemoExpert::TerminalProcessMsg(double AAsk, double ABid, double APoint, double APip,
+                                    int ADigits, mql::TMqlArray<double>& AValues, int ASize,
+                                    int AChart) {
+    return Exchange(AAsk, ABid, APoint, APip, ADigits, AValues, ASize, WindowOf(AChart));
+}
+
+int TDemoExpert::TerminalProcessMsg(double AAsk, double ABid, double APoint, double APip,
+                                    int ADigits, mql::TMqlArray<double>& AValues, int ASize,
+                                    mql::mql_long AChart) {
+    return Exchange(AAsk, ABid, APoint, APip, ADigits, AValues, ASize, WindowOf(AChart));
+}
+
+void TDemoExpert::TerminalDelete(int AChart) {
+    Delete(WindowOf(AChart));
+}
+
+void TDemoExpert::TerminalDelete(mql::mql_long AChart) {
+    Delete(WindowOf(AChart));
+}
+
+void TDemoExpert::Create(double AAsk, double ABid, double APoint, double APip, double ALots,
+                         double AStopLoss, double ATakeProfit, double ATrailing, int ADigits,
+                         HWND AChart, const char* ASymbol) {
     FLibrary.TerminalCreate(AAsk, ABid, APoint, APip, ALots, AStopLoss, ATakeProfit, ATrailing,
-                            ADigits, WindowOf(AChart), symbol);
+                            ADigits, AChart, ASymbol);
     FBlock = {ALots, AStopLoss, ATakeProfit, ATrailing};
     FLog.Write(FSpec.Name, "create ask=" + Fixed(AAsk, ADigits) + " bid=" + Fixed(ABid, ADigits) +
                                " point=" + Shortest(APoint) + " pip=" + Shortest(APip) + " " +
                                ValuesText(FBlock) + " digits=" + std::to_string(ADigits) +
-                               " chart=" + Hex(WindowOf(AChart)) + " symbol=" + symbol);
+                               " chart=" + Hex(AChart) + " symbol=" + ASymbol);
 }
 
-int TDemoExpert::TerminalProcessMsg(double AAsk, double ABid, double APoint, double APip,
-                                    int ADigits, mql4::TMqlArray<double>& AValues, int ASize,
-                                    int AChart) {
+int TDemoExpert::Exchange(double AAsk, double ABid, double APoint, double APip, int ADigits,
+                          mql::TMqlArray<double>& AValues, int ASize, HWND AChart) {
     // The expert's block has 4 doubles, as its declaration says; the library reads ASize.
     const int result = FLibrary.TerminalProcessMsg(AAsk, ABid, APoint, APip, ADigits,
-                                                   AValues.Data(), ASize, WindowOf(AChart));
+                                                   AValues.Data(), ASize, AChart);
     ++FStats.Exchanges;
     for (int i = 0; i < 4 && i < AValues.Size(); ++i)
         FBlock[static_cast<std::size_t>(i)] = AValues[i];
@@ -208,8 +329,8 @@ int TDemoExpert::TerminalProcessMsg(double AAsk, double ABid, double APoint, dou
     return result;
 }
 
-void TDemoExpert::TerminalDelete(int AChart) {
-    FLibrary.TerminalDelete(WindowOf(AChart));
+void TDemoExpert::Delete(HWND AChart) {
+    FLibrary.TerminalDelete(AChart);
     FLog.Write(FSpec.Name, "delete ticks=" + std::to_string(FTick));
 }
 
@@ -225,8 +346,8 @@ void TDemoExpert::Print(const std::string& AText) {
     FLog.Write(FSpec.Name, "journal text=\"" + AText + "\"");
 }
 
-mql4::uint TDemoExpert::TickCount() {
-    return static_cast<mql4::uint>(GetTickCount());
+mql::uint TDemoExpert::TickCount() {
+    return static_cast<mql::uint>(GetTickCount());
 }
 
 void TDemoExpert::Sleep(int AMs) {
@@ -235,7 +356,7 @@ void TDemoExpert::Sleep(int AMs) {
 
 void TDemoExpert::WatchOrders() {
     // What the server did with this chart's orders since the last look, for the log.
-    for (const TServerOrder& order : MyOrders()) {
+    for (const TDemoOrder& order : MyOrders()) {
         const auto known = FKnown.find(order.Ticket);
         const std::string ticket = "order ticket=" + std::to_string(order.Ticket);
         if (known == FKnown.end()) {
@@ -251,12 +372,14 @@ void TDemoExpert::WatchOrders() {
                                     : "0") +
                     " tp_pips=" +
                     (order.TakeProfit ? PipsBetween(order.OpenPrice, order.TakeProfit, FSpec.Pip)
-                                      : "0"));
-        } else if (order.StopLoss != known->second.StopLoss && !order.Closed()) {
+                                      : "0") +
+                    // An MT5 position is on the account its chart's terminal is logged in to.
+                    (FServer5 ? " account=" + std::to_string(FServer5->Account()) : ""));
+        } else if (order.StopLoss != known->second.StopLoss && !order.Closed) {
             FLog.Write(FSpec.Name, ticket + " trail sl=" + Fixed(order.StopLoss, FSpec.Digits) +
                                        " from=" + Fixed(known->second.StopLoss, FSpec.Digits));
         }
-        if (order.Closed() && (known == FKnown.end() || !known->second.Closed())) {
+        if (order.Closed && (known == FKnown.end() || !known->second.Closed)) {
             ++FStats.Closed;
             FLog.Write(FSpec.Name, ticket +
                                        " close price=" + Fixed(order.ClosePrice, FSpec.Digits) +
@@ -310,10 +433,10 @@ void TDemoExpert::Draw(const TQuote& AQuote) {
     std::vector<std::wstring> closed;
     double realised = 0;
     double open = 0;
-    for (const TServerOrder& p : MyOrders()) {
+    for (const TDemoOrder& p : MyOrders()) {
         const std::string ticket = "#" + std::to_string(p.Ticket);
         const std::string money = SignedFixed(p.Profit, 2) + " USD";
-        if (p.Closed()) {
+        if (p.Closed) {
             realised += p.Profit;
             closed.push_back(Wide(ticket + " " + SideName(p.Type) + " " + Fixed(p.Lots, 2) +
                                   " closed at " + Fixed(p.ClosePrice, FSpec.Digits) + " (" +
@@ -321,6 +444,7 @@ void TDemoExpert::Draw(const TQuote& AQuote) {
             continue;
         }
         open += p.Profit;
+        realised += p.Realised;
         picture.Levels.push_back({p.OpenPrice, p.Type == otBuy ? BuyColour : SellColour,
                                   Wide(ticket + " " + SideName(p.Type) + " " + Fixed(p.Lots, 2))});
         if (p.StopLoss != 0)

@@ -1,6 +1,7 @@
 #pragma once
 // One chart of the demo terminal, as the terminal runs it: the price feed, the real expert
-// (PellithPanel.mq4, translated) with its events on a thread of its own (never the chart's), the
+// (PellithPanel.mq4 against the MT4 server, or PellithPanel.mq5 against an MT5 account's server,
+// translated) with its events on a thread of its own (never the chart's), the
 // expert's calls into the real Pellith.dll, and the chart's picture of the price, the orders and
 // what the expert told the trader. The orders live on the simulated trade server the charts share.
 
@@ -15,9 +16,11 @@
 #include "demo/DemoLog.h"
 #include "demo/DemoMarket.h"
 #include "mql4/PellithPanel.h"
+#include "mql5/PellithPanel.h"
 #include "terminal/ChartHost.h"
 #include "terminal/PellithLibrary.h"
 #include "tradeserver/TradeServer.h"
+#include "tradeserver/TradeServer5.h"
 
 // Counters over all charts, for the summary.
 struct TDemoStats {
@@ -35,13 +38,41 @@ struct TDemoStats {
 // execution; gold with a stop level of 5 pips.
 TSymbolRules DemoTradeRules(const TSymbolSpec& ASpec);
 
-// The inputs the trader gives the expert on a chart of this symbol.
+// The inputs the trader gives the expert on a chart of this symbol, in MT4 and in MT5.
 mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec);
+mql5::TPellithPanelInputs DemoExpertInputs5(const TSymbolSpec& ASpec);
 
-class TDemoExpert : private mql4::TPellithPanelImports, private mql4::TMqlHost {
+// A chart's order (MT4) or position (MT5) as the log and the chart show it. An MT5 position is
+// closed once the server no longer holds it; its closing deals give the price and the profit.
+struct TDemoOrder {
+    long long Ticket = 0; // the order's ticket, or the position's identifier
+    int Type = otBuy;
+    double Lots = 0;
+    double OpenPrice = 0;
+    double StopLoss = 0;
+    double TakeProfit = 0;
+    bool Closed = false;
+    double ClosePrice = 0;
+    std::string CloseReason;
+    double Profit = 0;   // dollars: the open one's floating profit, or the closed one's
+    double Realised = 0; // dollars an open MT5 position made in its partial closes so far
+};
+
+// This chart's positions among an MT5 server's book: those opened by a deal whose comment starts
+// with ATag.
+std::vector<TDemoOrder> DemoPositions(const std::vector<TPosition5>& APositions,
+                                      const std::vector<TDeal5>& ADeals, const std::string& ATag);
+
+class TDemoExpert : private mql4::TPellithPanelImports,
+                    private mql5::TPellithPanelImports,
+                    private mql::TMqlHost {
 public:
+    // The MT4 expert against the MT4 server.
     TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost, HWND AChart,
                 TDemoLog& ALog, TDemoStats& AStats, TTradeServer& AServer, std::uint32_t ASeed);
+    // The MT5 expert against the server of the account this chart's terminal is logged in to.
+    TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost, HWND AChart,
+                TDemoLog& ALog, TDemoStats& AStats, TTradeServer5& AServer, std::uint32_t ASeed);
     // Stops the expert if it still runs.
     ~TDemoExpert();
 
@@ -51,7 +82,7 @@ public:
     void Start();
     // Ends the event loop and waits until the expert has run OnDeinit (which calls
     // TerminalDelete); `AReason` is the terminal's uninitialization reason.
-    void Stop(int AReason = mql4::REASON_CLOSE);
+    void Stop(int AReason = mql::REASON_CLOSE);
 
     HWND Chart() const { return FChart; }
     const TSymbolSpec& Spec() const { return FSpec; }
@@ -60,13 +91,30 @@ public:
     double OpenProfit() const;
 
 private:
-    // The #import block, served by the real library; each call also goes to the log.
+    TDemoExpert(const TSymbolSpec& ASpec, TPellithLibrary& ALibrary, TChartHost& AHost, HWND AChart,
+                TDemoLog& ALog, TDemoStats& AStats, std::uint32_t ASeed);
+
+    // The #import blocks of both experts, served by the real library; each call also goes to
+    // the log. MT4 passes the chart as a 32-bit int, MT5 as a 64-bit long.
     void TerminalCreate(double AAsk, double ABid, double APoint, double APip, double ALots,
                         double AStopLoss, double ATakeProfit, double ATrailing, int ADigits,
-                        int AChart, mql4::TMqlArray<mql4::uchar>& ASymbol) override;
+                        int AChart, mql::TMqlArray<mql::uchar>& ASymbol) override;
     int TerminalProcessMsg(double AAsk, double ABid, double APoint, double APip, int ADigits,
-                           mql4::TMqlArray<double>& AValues, int ASize, int AChart) override;
+                           mql::TMqlArray<double>& AValues, int ASize, int AChart) override;
     void TerminalDelete(int AChart) override;
+    void TerminalCreate(double AAsk, double ABid, double APoint, double APip, double ALots,
+                        double AStopLoss, double ATakeProfit, double ATrailing, int ADigits,
+                        mql::mql_long AChart, mql::TMqlArray<mql::uchar>& ASymbol) override;
+    int TerminalProcessMsg(double AAsk, double ABid, double APoint, double APip, int ADigits,
+                           mql::TMqlArray<double>& AValues, int ASize,
+                           mql::mql_long AChart) override;
+    void TerminalDelete(mql::mql_long AChart) override;
+    void Create(double AAsk, double ABid, double APoint, double APip, double ALots,
+                double AStopLoss, double ATakeProfit, double ATrailing, int ADigits, HWND AChart,
+                const char* ASymbol);
+    int Exchange(double AAsk, double ABid, double APoint, double APip, int ADigits,
+                 mql::TMqlArray<double>& AValues, int ASize, HWND AChart);
+    void Delete(HWND AChart);
     // What the expert tells the trader and the journal, and its clock.
     void Alert(const std::string& AText) override;
     void Print(const std::string& AText) override;
@@ -74,7 +122,8 @@ private:
     void Sleep(int AMs) override;
 
     void Run();
-    std::vector<TServerOrder> MyOrders() const;
+    void SetQuote(const TQuote& AQuote);
+    std::vector<TDemoOrder> MyOrders() const;
     void WatchOrders();
     void WatchPanel();
     void Draw(const TQuote& AQuote);
@@ -85,12 +134,14 @@ private:
     HWND FChart;
     TDemoLog& FLog;
     TDemoStats& FStats;
-    TTradeServer& FServer;
+    TTradeServer* FServer = nullptr;   // the MT4 chart's, or
+    TTradeServer5* FServer5 = nullptr; // the MT5 chart's
     TRandomWalk FWalk;
     std::mt19937 FTiming;
     TExchangeLogPolicy FPolicy;
-    std::string FTag; // the comment that starts this chart's orders
-    std::unique_ptr<mql4::TPellithPanel> FExpert;
+    mql::TMqlChart FMqlChart;
+    std::string FTag;                              // the comment that starts this chart's orders
+    std::unique_ptr<mql::TMqlProgramBase> FExpert; // the MT4 or the MT5 expert
 
     // Touched by the expert's thread only.
     long FTick = 0;
@@ -100,9 +151,9 @@ private:
     std::string FLastAlert;
     HWND FPanelSeen = nullptr;
     std::size_t FPostsSeen = 0;
-    std::map<int, TServerOrder> FKnown; // this chart's orders as last logged
+    std::map<long long, TDemoOrder> FKnown; // this chart's orders as last logged
 
     TKernelHandle FStopEvent;
-    std::atomic<int> FStopReason{mql4::REASON_CLOSE};
+    std::atomic<int> FStopReason{mql::REASON_CLOSE};
     std::thread FThread;
 };

@@ -1,12 +1,16 @@
 // DemoTerminal.exe: a stand-in for the trading terminal that anyone can run under Wine. It opens
-// charts for three symbols, feeds them a simulated price stream, runs the real expert
-// (PellithPanel.mq4, translated to C++) on every chart with the real Pellith.dll, and has the
-// expert's orders filled by a simulated trade server with the terminal's rules.
+// charts for three symbols, feeds them a simulated price stream, runs the real expert on every
+// chart with the real Pellith.dll, and has the expert's orders filled by a simulated trade server
+// with the terminal's rules. The i686 build is an MT4 terminal (PellithPanel.mq4, translated to
+// C++, against the MT4 server); the x64 build an MT5 one (PellithPanel.mq5 against the MT5
+// server), logged in to a hedging account for two charts and to a netting one for the third,
+// since MT5 is 64-bit and MT4 32-bit.
 // Headless (the default) it plays a scripted user for --seconds, writes a screenshot and a log,
 // prints a one-line summary and exits; with --interactive it runs until its window is closed.
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -35,6 +39,19 @@ struct TDemoOptions {
     bool Interactive = false;
     std::uint32_t Seed = 20240611;
 };
+
+#ifdef _WIN64
+constexpr bool Mt5Terminal = true;
+constexpr const char* TerminalName = "MT5";
+#else
+constexpr bool Mt5Terminal = false;
+constexpr const char* TerminalName = "MT4";
+#endif
+
+// The MT5 terminal's accounts: the netting one for the chart of this index, hedging for the rest.
+constexpr std::size_t NettingChart = 1;
+constexpr int HedgingAccount = 1;
+constexpr int NettingAccount = 2;
 
 constexpr char Usage[] =
     "usage: DemoTerminal.exe [--seconds=N] [--dll=PATH] [--out=DIR] [--seed=N] [--interactive]\n"
@@ -130,8 +147,9 @@ const char* FieldName(TPanelField AField) {
 // Plays the script on its own thread, so the charts and the experts run on undisturbed.
 // Like a person who waits for the clicked price to turn back from orange, it clicks again only
 // after the expert has taken the previous click, so that no two clicks meet in one exchange.
+// ARequote makes the server of a chart requote its next requests.
 void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TDemoLog& ALog,
-                const TDemoStats& AStats, TTradeServer& AServer) {
+                const TDemoStats& AStats, const std::function<void(std::size_t, int)>& ARequote) {
     const auto start = std::chrono::steady_clock::now();
     for (const TUserStep& step : Script()) {
         const auto due = start + std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -143,8 +161,7 @@ void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TD
             return;
         const std::string symbol = DemoSymbols()[step.Chart].Name;
         if (step.Kind == TUserStep::skRequotes) {
-            AServer.InjectSendFaults(
-                std::vector<TFault>(static_cast<std::size_t>(step.Presses), TFault{teRequote}));
+            ARequote(step.Chart, step.Presses);
             ALog.Write("broker",
                        "requotes symbol=" + symbol + " times=" + std::to_string(step.Presses));
             continue;
@@ -247,7 +264,8 @@ int RunDemo(const TDemoOptions& AOptions) {
     log.Write("terminal", "loaded file=" + Utf8(AOptions.Dll) +
                               " seconds=" + std::to_string(AOptions.Seconds) +
                               " seed=" + std::to_string(AOptions.Seed) +
-                              (AOptions.Interactive ? " interactive" : " scripted"));
+                              (AOptions.Interactive ? " interactive" : " scripted") +
+                              " terminal=" + TerminalName);
 
     // Three charts side by side in one terminal window that fits a 1280 x 1024 screen.
     constexpr int ChartWidth = 400;
@@ -266,28 +284,62 @@ int RunDemo(const TDemoOptions& AOptions) {
             ? 0
             : std::max(0, GetSystemMetrics(SM_CYSCREEN) - terminalHeight -
                               GetSystemMetrics(SM_CYCAPTION) - 2 * GetSystemMetrics(SM_CYFRAME));
-    TChartHost host({L"Pellith demo terminal", 0, terminalTop, terminalWidth, terminalHeight});
+    TChartHost host({L"Pellith demo terminal (" + Wide(TerminalName) + L")", 0, terminalTop,
+                     terminalWidth, terminalHeight});
 
     std::vector<HWND> charts;
     std::vector<std::unique_ptr<TDemoExpert>> experts;
     TDemoStats stats;
     const auto started = std::chrono::steady_clock::now();
-    TTradeServer server([started] {
+    const auto clock = [started] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now() - started)
                    .count() +
                1;
-    });
-    for (const TSymbolSpec& symbol : symbols)
+    };
+    // MT4: one server. MT5: one server per account, each with its own book and mode.
+    TTradeServer server(clock);
+    TTradeServer5 hedging(clock);
+    TTradeServer5 netting(clock);
+    hedging.Login(HedgingAccount, true);
+    netting.Login(NettingAccount, false);
+    for (const TSymbolSpec& symbol : symbols) {
         server.AddSymbol(DemoTradeRules(symbol));
-    for (std::size_t i = 0; i < symbols.size(); ++i) {
-        charts.push_back(host.CreateChart({Wide(symbols[i].Name) + L",M1",
-                                           Gap + static_cast<int>(i) * (outerWidth + Gap), Gap,
-                                           ChartWidth, ChartHeight}));
-        experts.push_back(
-            std::make_unique<TDemoExpert>(symbols[i], *library, host, charts[i], log, stats, server,
-                                          AOptions.Seed + static_cast<std::uint32_t>(i)));
+        hedging.AddSymbol(DemoTradeRules(symbol));
+        netting.AddSymbol(DemoTradeRules(symbol));
     }
+    const auto server5 = [&](std::size_t AChart) -> TTradeServer5& {
+        return AChart == NettingChart ? netting : hedging;
+    };
+    // How an MT5 chart's title names its account.
+    const auto account = [&](std::size_t AChart) {
+        return std::string(server5(AChart).Hedging() ? "hedging" : "netting") + " #" +
+               std::to_string(server5(AChart).Account());
+    };
+    for (std::size_t i = 0; i < symbols.size(); ++i) {
+        charts.push_back(host.CreateChart(
+            {Wide(symbols[i].Name) + L",M1" + (Mt5Terminal ? Wide("  " + account(i)) : L""),
+             Gap + static_cast<int>(i) * (outerWidth + Gap), Gap, ChartWidth, ChartHeight}));
+        const std::uint32_t seed = AOptions.Seed + static_cast<std::uint32_t>(i);
+        if (Mt5Terminal) {
+            log.Write(symbols[i].Name,
+                      "account login=" + std::to_string(server5(i).Account()) +
+                          " mode=" + (server5(i).Hedging() ? "hedging" : "netting"));
+            experts.push_back(std::make_unique<TDemoExpert>(symbols[i], *library, host, charts[i],
+                                                            log, stats, server5(i), seed));
+        } else {
+            experts.push_back(std::make_unique<TDemoExpert>(symbols[i], *library, host, charts[i],
+                                                            log, stats, server, seed));
+        }
+    }
+    const auto requote = [&](std::size_t AChart, int ATimes) {
+        const auto times = static_cast<std::size_t>(ATimes);
+        if (Mt5Terminal)
+            server5(AChart).InjectDealFaults(
+                std::vector<TFault>(times, TFault{static_cast<int>(rcRequote)}));
+        else
+            server.InjectSendFaults(std::vector<TFault>(times, TFault{teRequote}));
+    };
     for (auto& expert : experts)
         expert->Start();
 
@@ -299,7 +351,7 @@ int RunDemo(const TDemoOptions& AOptions) {
                 if (host.CloseRequested(expert->Chart())) {
                     // OnDeinit (and its TerminalDelete) first, then the chart goes, as in the
                     // terminal.
-                    expert->Stop(mql4::REASON_CHARTCLOSE);
+                    expert->Stop(mql::REASON_CHARTCLOSE);
                     host.DestroyChart(expert->Chart());
                 }
             if (host.Charts().empty())
@@ -309,7 +361,8 @@ int RunDemo(const TDemoOptions& AOptions) {
     } else {
         TKernelHandle stopUser(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::thread user(PlayScript, std::cref(charts), AOptions.Seconds, stopUser.Get(),
-                         std::ref(log), std::cref(stats), std::ref(server));
+                         std::ref(log), std::cref(stats),
+                         std::function<void(std::size_t, int)>(requote));
         const auto start = std::chrono::steady_clock::now();
         const auto length = std::chrono::duration<double>(AOptions.Seconds);
         std::this_thread::sleep_until(
@@ -347,13 +400,15 @@ int RunDemo(const TDemoOptions& AOptions) {
         open += expert->OpenProfit();
     }
     const std::string summary =
-        std::to_string(charts.size()) + " charts, " + std::to_string(stats.Ticks) + " ticks, " +
-        std::to_string(stats.Exchanges) + " exchanges (" + std::to_string(stats.LoggedExchanges) +
-        " logged), " + std::to_string(stats.Clicks) + " clicks, " + std::to_string(stats.Orders) +
-        " orders (" + std::to_string(stats.Closed) + " closed, " + std::to_string(stats.Rejected) +
+        std::string(TerminalName) + " terminal, " + std::to_string(charts.size()) + " charts, " +
+        std::to_string(stats.Ticks) + " ticks, " + std::to_string(stats.Exchanges) +
+        " exchanges (" + std::to_string(stats.LoggedExchanges) + " logged), " +
+        std::to_string(stats.Clicks) + " clicks, " + std::to_string(stats.Orders) + " orders (" +
+        std::to_string(stats.Closed) + " closed, " + std::to_string(stats.Rejected) +
         " rejected), P/L " + SignedFixed(realised + open, 2) + " USD (closed " +
         SignedFixed(realised, 2) + ", open " + SignedFixed(open, 2) + ")";
-    log.Write("terminal", "summary ticks=" + std::to_string(stats.Ticks) +
+    log.Write("terminal", std::string("summary terminal=") + TerminalName +
+                              " ticks=" + std::to_string(stats.Ticks) +
                               " exchanges=" + std::to_string(stats.Exchanges) +
                               " logged=" + std::to_string(stats.LoggedExchanges) +
                               " clicks=" + std::to_string(stats.Clicks) +

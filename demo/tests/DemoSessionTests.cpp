@@ -1,6 +1,7 @@
 // Runs DemoTerminal.exe once for a short scripted session of the real expert against the real
-// Pellith.dll and the simulated trade server, then checks what a person would: the program ends
-// well and says where its files are, every chart exchanged with its panel, the scripted input
+// Pellith.dll and the simulated trade server (the MT4 terminal in the i686 build, the MT5 one with
+// a hedging and a netting account in the x64 build), then checks what a person would: the program
+// ends well and says where its files are, every chart exchanged with its panel, the scripted input
 // became the orders it should, the trader was told why two clicks gave no order, and the
 // screenshot shows each chart with its panel at the top left.
 
@@ -129,15 +130,24 @@ protected:
 
 const char* const Symbols[] = {"EURUSD", "USDJPY", "XAUUSD"};
 
+// MT5 is 64-bit and MT4 32-bit: each build's demo is the terminal that loads it.
+#ifdef _WIN64
+const std::string Terminal = "MT5";
+#else
+const std::string Terminal = "MT4";
+#endif
+
 TEST_F(DemoSession, EndsWellAndSaysWhereItsFilesAreWithAOneLineSummary) {
     ASSERT_FALSE(Hung) << "the demo did not end";
     EXPECT_EQ(ExitCode, 0u) << Stdout;
     EXPECT_NE(Stdout.find("log:        "), std::string::npos) << Stdout;
     EXPECT_NE(Stdout.find("demo.log"), std::string::npos) << Stdout;
     EXPECT_NE(Stdout.find("screenshot: "), std::string::npos) << Stdout;
-    EXPECT_NE(Stdout.find("Pellith demo: 3 charts, "), std::string::npos) << Stdout;
+    EXPECT_NE(Stdout.find("Pellith demo: " + Terminal + " terminal, 3 charts, "), std::string::npos)
+        << Stdout;
     const auto summary = Lines("terminal", "summary");
     ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0]["terminal"], Terminal);
     EXPECT_GT(std::stol(summary[0]["ticks"]), 30) << summary[0].Text;
     // An exchange on every tick, and more on the expert's timer.
     EXPECT_GE(std::stol(summary[0]["exchanges"]), std::stol(summary[0]["ticks"]))
@@ -145,6 +155,33 @@ TEST_F(DemoSession, EndsWellAndSaysWhereItsFilesAreWithAOneLineSummary) {
     EXPECT_EQ(summary[0]["clicks"], "7");
     EXPECT_EQ(summary[0]["orders"], "5");
     EXPECT_EQ(summary[0]["rejected"], "2");
+}
+
+TEST_F(DemoSession, RunsTheTerminalOfItsArchitectureLoggedInToItsAccounts) {
+    const auto loaded = Lines("terminal", "loaded");
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0]["terminal"], Terminal);
+    // MT5 charts say which account they trade on: one netting among the hedging ones. MT4 has
+    // one kind of account.
+    const std::map<std::string, std::pair<std::string, std::string>> accounts = {
+        {"EURUSD", {"1", "hedging"}}, {"USDJPY", {"2", "netting"}}, {"XAUUSD", {"1", "hedging"}}};
+    for (const char* symbol : Symbols) {
+        SCOPED_TRACE(symbol);
+        const auto account = Lines(symbol, "account");
+        if (Terminal == "MT4") {
+            EXPECT_TRUE(account.empty());
+            continue;
+        }
+        ASSERT_EQ(account.size(), 1u);
+        EXPECT_EQ(account[0]["login"], accounts.at(symbol).first);
+        EXPECT_EQ(account[0]["mode"], accounts.at(symbol).second);
+        // Its positions were opened on that account, not on the other one's server.
+        for (const TLogLine& line : Lines(symbol, "order")) {
+            if (line["action"] == "open") {
+                EXPECT_EQ(line["account"], accounts.at(symbol).first) << line.Text;
+            }
+        }
+    }
 }
 
 TEST_F(DemoSession, EveryChartCarriedItsOwnPanelFromCreateToDelete) {
