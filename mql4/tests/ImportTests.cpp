@@ -1,7 +1,9 @@
-// Checks the example expert's #import block against the real Pellith.dll: every function it
-// declares is exported, its parameters come in the order and kinds of the library's signature,
-// and the stack bytes the MQL4 parameter types push are exactly what the function removes.
-// A mismatch there would corrupt the terminal's stack on the first call.
+// Checks an expert's #import block against the real Pellith.dll of the same architecture: the
+// .mq4 against the i686 library that MetaTrader 4 loads, the .mq5 against the x64 one that
+// MetaTrader 5 loads. Every function it declares is exported, its parameters come in the order
+// and kinds of the library's signature, and on i686 the stack bytes the MQL4 parameter types push
+// are exactly what the function removes. A mismatch there would corrupt the terminal's stack on
+// the first call.
 
 #include <gtest/gtest.h>
 
@@ -154,15 +156,16 @@ int StackBytes(const TMqlParameter& AParameter) {
     return it->second;
 }
 
-// One letter per parameter: d a double, i a 32-bit integer (a window handle is one in MQL4), p
-// an address.
+// One letter per parameter: d a double, i a 32-bit integer (a window handle is one in MQL4), q a
+// 64-bit integer (a window handle is one in MQL5), p an address.
 std::string Kinds(const std::vector<TMqlParameter>& AParameters) {
     std::string kinds;
     for (const TMqlParameter& p : AParameters)
-        kinds += (p.IsArray || p.ByReference)               ? 'p'
-                 : StackBytes(p) == 8 && p.Type == "double" ? 'd'
-                 : StackBytes(p) == 4 && p.Type != "float"  ? 'i'
-                                                            : '?';
+        kinds += (p.IsArray || p.ByReference)                                    ? 'p'
+                 : StackBytes(p) == 8 && p.Type == "double"                      ? 'd'
+                 : StackBytes(p) == 8 && (p.Type == "long" || p.Type == "ulong") ? 'q'
+                 : StackBytes(p) == 4 && p.Type != "float"                       ? 'i'
+                                                                                 : '?';
     return kinds;
 }
 
@@ -226,7 +229,7 @@ TEST(MqlImportParser, RejectsABlockItCannotRead) {
 class PellithPanelImports : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::wstring path = TestOption("mq4");
+        const std::wstring path = TestOption("expert");
         std::ifstream file{std::filesystem::path(path)};
         ASSERT_TRUE(file) << "cannot read " << Utf8(path);
         const std::string source{std::istreambuf_iterator<char>(file),
@@ -243,12 +246,21 @@ protected:
 };
 
 TEST_F(PellithPanelImports, DeclareTheThreeEntryPointsInTheLibrarysOwnOrderAndKinds) {
-    // The library's signatures, one letter per argument as Kinds writes them.
+    // The library's signatures, one letter per argument as Kinds writes them: the chart's window
+    // handle is as wide as a pointer, a 32-bit int in MQL4 and a 64-bit long in MQL5.
+#ifdef _WIN64
+    const std::map<std::string, std::pair<std::string, std::string>> expected = {
+        {"TerminalCreate", {"void", "ddddddddiqp"}},
+        {"TerminalProcessMsg", {"int", "ddddipiq"}},
+        {"TerminalDelete", {"void", "q"}},
+    };
+#else
     const std::map<std::string, std::pair<std::string, std::string>> expected = {
         {"TerminalCreate", {"void", "ddddddddiip"}},
         {"TerminalProcessMsg", {"int", "ddddipii"}},
         {"TerminalDelete", {"void", "i"}},
     };
+#endif
     ASSERT_EQ(Imports.size(), expected.size());
     for (const TMqlImport& import : Imports) {
         const auto it = expected.find(import.Name);
