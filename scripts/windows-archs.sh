@@ -2,6 +2,8 @@
 # each. Two kinds of x86-64 kernel are common: one that runs i386 programs (IA-32 emulation on),
 # where both builds run, and one that runs none ("Exec format error"), where only x64 does.
 
+PELLITH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
 # Where the answers come from; the tests point them at stand-ins.
 PELLITH_I386_PROBE=${PELLITH_I386_PROBE:-/lib/ld-linux.so.2}
 PELLITH_BINFMT_DIR=${PELLITH_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}
@@ -73,4 +75,25 @@ pellith_arch_tools_present() {
         PELLITH_ARCH_WHY="the Wine loader $loader is missing (Debian package $(pellith_wine_package "$1"))"
         return 1
     fi
+}
+
+# The Wine prefix of one architecture: always a folder of the project's own, under the build
+# folder or under PELLITH_WINEPREFIX_DIR, never the caller's WINEPREFIX: on a trader's machine
+# that is often the prefix that holds a real terminal.
+pellith_wine_prefix() {
+    local dir=${PELLITH_WINEPREFIX_DIR:-$PELLITH_ROOT/build}
+    echo "$(realpath -m "$dir")/wineprefix-$1"
+}
+
+# Says once, for a script that runs Windows programs, that Wine's own variables of the caller's
+# environment are not used, and removes them so that nothing started from here sees them.
+pellith_forget_callers_wine() {
+    local name said=()
+    for name in WINEPREFIX WINEARCH WINELOADER; do
+        [ -n "${!name:-}" ] && said+=("$name=${!name}")
+    done
+    if [ ${#said[@]} -gt 0 ]; then
+        echo "$1: ignoring ${said[*]} of the environment: Windows programs run in the project's own prefixes ($(pellith_wine_prefix '*'))" >&2
+    fi
+    unset WINEPREFIX WINEARCH WINELOADER
 }
