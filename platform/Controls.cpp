@@ -539,12 +539,8 @@ void TLabel::AdjustSize() {
     std::wstring text = Caption();
     if (text.empty())
         text = L" "; // an empty label keeps the height of a line
-    TClientDC screen(nullptr);
-    TSelectObject select(screen.Get(), FFont.HandleFor(TextStyle()));
-    RECT extent{0, 0, 0, 0};
-    DrawTextW(screen.Get(), text.c_str(), int(text.size()), &extent,
-              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    SetBounds(FLeft, FTop, extent.right, extent.bottom);
+    const SIZE drawn = DrawnTextSize(FFont.HandleFor(TextStyle()), text);
+    SetBounds(FLeft, FTop, drawn.cx, drawn.cy);
 }
 
 void TLabel::Paint(HDC ADC, const RECT& ABox) {

@@ -1,7 +1,9 @@
 #include "platform/Graphics.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <mutex>
+#include <vector>
 
 COLORREF ColorToRGB(TColor AColor) {
     if ((AColor & clSystemColor) == clSystemColor)
@@ -95,6 +97,53 @@ int LineHeightOf(HFONT AFont) {
     TEXTMETRICW metrics{};
     GetTextMetricsW(screen.Get(), &metrics);
     return metrics.tmHeight;
+}
+
+SIZE DrawnTextSize(HFONT AFont, std::wstring_view AText) {
+    constexpr UINT line = DT_SINGLELINE | DT_NOPREFIX | DT_TOP | DT_LEFT;
+    TClientDC screen(nullptr);
+    RECT advance{0, 0, 0, 0};
+    {
+        TSelectObject select(screen.Get(), AFont);
+        DrawTextW(screen.Get(), AText.data(), int(AText.size()), &advance, DT_CALCRECT | line);
+    }
+    if (advance.right <= 0 || advance.bottom <= 0)
+        return SIZE{advance.right, advance.bottom};
+    // Drawn black on white in a bitmap like the panel's surface, with room for any overhang.
+    const int width = advance.right * 2 + 16, height = advance.bottom;
+    TBitmapHandle bitmap(CreateCompatibleBitmap(screen.Get(), width, height));
+    TBitmapDC dc(screen.Get(), bitmap.Get());
+    if (!bitmap || !dc.Get())
+        return SIZE{advance.right, advance.bottom};
+    RECT box{0, 0, width, height};
+    FillRect(dc.Get(), &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    {
+        TSelectObject select(dc.Get(), AFont);
+        SetBkMode(dc.Get(), TRANSPARENT);
+        SetTextColor(dc.Get(), RGB(0, 0, 0));
+        DrawTextW(dc.Get(), AText.data(), int(AText.size()), &box, line);
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(std::size_t(width) * std::size_t(height));
+    dc.Reset(); // GetDIBits reads a bitmap that no DC holds
+    if (GetDIBits(screen.Get(), bitmap.Get(), 0, UINT(height), pixels.data(), &info,
+                  DIB_RGB_COLORS) != height)
+        return SIZE{advance.right, advance.bottom};
+    int inked = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = width - 1; x >= inked; --x)
+            if ((pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] & 0xFFFFFF) !=
+                0xFFFFFF) {
+                inked = x + 1;
+                break;
+            }
+    return SIZE{std::max<LONG>(advance.right, inked), advance.bottom};
 }
 
 TCanvas::~TCanvas() {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "PanelHarness.h"
 #include "terminal/Png.h"
@@ -62,12 +63,33 @@ bool AnyPixelIs(const TPixels& APixels, const RECT& ABox, TRgb ARgb) {
 
 // The width of a label's caption in its own font, as a label that sizes itself takes it.
 int CaptionWidth(const TLabel& ALabel) {
+    return DrawnTextSize(ALabel.Font().Handle(), ALabel.Caption()).cx;
+}
+
+// A label's caption drawn unclipped in its font and colour on the panel's face, from the left
+// edge of an AWidth x AHeight bitmap, 0x00RRGGBB row by row.
+std::vector<COLORREF> CaptionDrawnFreely(const TLabel& ALabel, int AWidth, int AHeight) {
     TClientDC screen(nullptr);
-    TSelectObject font(screen.Get(), ALabel.Font().Handle());
-    const std::wstring caption = ALabel.Caption();
-    SIZE extent{};
-    GetTextExtentPoint32W(screen.Get(), caption.c_str(), static_cast<int>(caption.size()), &extent);
-    return extent.cx;
+    TBitmapHandle bitmap(CreateCompatibleBitmap(screen.Get(), AWidth, AHeight));
+    {
+        TBitmapDC dc(screen.Get(), bitmap.Get());
+        TBrushHandle face(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
+        RECT box{0, 0, AWidth, AHeight};
+        FillRect(dc.Get(), &box, face.Get());
+        TSelectObject font(dc.Get(), ALabel.Font().Handle());
+        SetBkMode(dc.Get(), TRANSPARENT);
+        SetTextColor(dc.Get(), ColorToRGB(ALabel.Font().Color()));
+        const std::wstring caption = ALabel.Caption();
+        DrawTextW(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &box,
+                  DT_SINGLELINE | DT_NOPREFIX | DT_TOP | DT_LEFT);
+    }
+    std::vector<COLORREF> pixels(static_cast<size_t>(AWidth) * AHeight);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), AWidth, -AHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    GetDIBits(screen.Get(), bitmap.Get(), 0, AHeight, pixels.data(), &info, DIB_RGB_COLORS);
+    for (COLORREF& pixel : pixels)
+        pixel &= 0xFFFFFF;
+    return pixels;
 }
 
 // The plain caption label that shows AText.
@@ -167,6 +189,37 @@ TEST_F(Panel, DrawsItsTextInTahomaItselfNotASubstitute) {
         GetTextFaceW(dc.Get(), LF_FACESIZE, face);
         EXPECT_STREQ(face, L"Tahoma");
     }
+}
+
+TEST_F(Panel, EachCaptionShowsItsWholeTextAsItsFontDrawsIt) {
+    // Sized by the advance alone, Wine's Tahoma Bold cut the right half of the 9 of "PLT v0.9".
+    const auto pixels = FHarness.Capture();
+    const COLORREF face = ToRgb(GetSysColor(COLOR_BTNFACE));
+    int checked = 0;
+    for (const auto& control : ThePanel().Controls()) {
+        const auto* label = dynamic_cast<const TLabel*>(control.get());
+        if (!label || dynamic_cast<const TLabelXT*>(label))
+            continue;
+        SCOPED_TRACE(::testing::Message()
+                     << "the caption at " << label->Left() << "," << label->Top());
+        const int room = label->Width() + 40, height = label->Height();
+        const auto drawn = CaptionDrawnFreely(*label, room, height);
+        int ink = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < room; ++x) {
+                const COLORREF expected = drawn[static_cast<size_t>(y) * room + x];
+                if (expected != face)
+                    ++ink;
+                if (x < label->Width())
+                    ASSERT_EQ(pixels.At(label->Left() + x, label->Top() + y), expected)
+                        << "at " << x << "," << y << " of the label";
+                else
+                    ASSERT_EQ(expected, face) << "ink outside the label at " << x << "," << y;
+            }
+        EXPECT_GT(ink, 20) << "the caption drew no text";
+        ++checked;
+    }
+    EXPECT_EQ(checked, 6) << "the symbol, the version and four field captions";
 }
 
 TEST_F(Panel, PaintsTheBevelTheSeparatorAndThePictureAsDesigned) {
