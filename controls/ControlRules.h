@@ -3,6 +3,7 @@
 // label underlines, and the click latch that carries a click from the panel thread to the host.
 
 #include <atomic>
+#include <cstdint>
 #include <string_view>
 
 #include "data/DataXT.h"
@@ -18,6 +19,11 @@ double StepFor(double value, int digits);
 double ValueAfterPress(std::wstring_view text, int digits, TStepDirection direction,
                        wchar_t separator = DecimalSeparator());
 
+// The number a field hands to the host for its text: 0 for a blank field (nothing typed means
+// none), NaN for a text that is not a finite number, so that a mistyped stop can never pass for
+// "no stop", and the number otherwise, -0 as 0.
+double ExchangeValueOf(std::wstring_view text, wchar_t separator = DecimalSeparator());
+
 // The underline zone of a link label: strictly inside 20-pixel side margins, below the top row
 // and above the bottom 5 rows, in the label's own coordinates.
 constexpr bool InHoverZone(int x, int y, int width, int height) {
@@ -25,14 +31,40 @@ constexpr bool InHoverZone(int x, int y, int width, int height) {
 }
 
 // Set by the panel thread when the user clicks; taken by the host's thread with one atomic
-// exchange, so a click between reading and clearing cannot be lost.
+// exchange, so a click between reading and clearing cannot be lost. A click is good only while it
+// is fresh: an expert exchanges on every tick and at least every quarter of a second on its
+// timer, so a click that none took within FreshForMs is one that no expert is there to act on
+// (killed, removed, or not yet attached), and acting on it later would trade at a price the user
+// never saw. Times are milliseconds of one monotonic clock, passed in by the caller.
 class TClickLatch {
 public:
-    // Returns whether a click was already waiting.
-    bool Set() noexcept { return FSet.exchange(true, std::memory_order_acq_rel); }
-    bool Take() noexcept { return FSet.exchange(false, std::memory_order_acq_rel); }
-    bool IsSet() const noexcept { return FSet.load(std::memory_order_acquire); }
+    static constexpr std::uint64_t FreshForMs = 3000;
+
+    // Latches a click made at ANow; returns whether a fresh click was already waiting.
+    bool Set(std::uint64_t ANow) noexcept {
+        return Fresh(FStamp.exchange(ANow + 1, std::memory_order_acq_rel), ANow);
+    }
+    // Takes the latch; true when it held a click that is still fresh at ANow.
+    bool Take(std::uint64_t ANow) noexcept {
+        return Fresh(FStamp.exchange(0, std::memory_order_acq_rel), ANow);
+    }
+    bool IsSet(std::uint64_t ANow) const noexcept {
+        return Fresh(FStamp.load(std::memory_order_acquire), ANow);
+    }
+    // Clears a click that went stale by ANow; true when it cleared one. A click latched meanwhile
+    // stays.
+    bool DropStale(std::uint64_t ANow) noexcept {
+        std::uint64_t stamp = FStamp.load(std::memory_order_acquire);
+        return stamp != 0 && !Fresh(stamp, ANow) &&
+               FStamp.compare_exchange_strong(stamp, 0, std::memory_order_acq_rel);
+    }
 
 private:
-    std::atomic<bool> FSet{false};
+    // AStamp is 0 for no click, else the click's time + 1.
+    static bool Fresh(std::uint64_t AStamp, std::uint64_t ANow) noexcept {
+        return AStamp != 0 && (ANow + 1 <= AStamp || ANow + 1 - AStamp <= FreshForMs);
+    }
+
+    std::atomic<std::uint64_t> FStamp{0};
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };

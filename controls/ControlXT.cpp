@@ -44,9 +44,7 @@ void TEditXT::AttachUpDown(TUpDown& AUpDown) {
 }
 
 void TEditXT::TextMirrored(std::wstring_view AText) {
-    double value = 0;
-    TryParseFloat(AText, value);
-    FValue.store(value, std::memory_order_release);
+    FValue.store(ExchangeValueOf(AText), std::memory_order_release);
 }
 
 void TEditXT::SetValue(double AValue) {
@@ -78,9 +76,19 @@ void TLabelXT::SetMainColor(TColor AColor, bool ABold) {
 }
 
 void TLabelXT::SetClicked(bool AClicked) {
-    const bool was = AClicked ? FLatch.Set() : FLatch.Take();
+    const std::uint64_t now = GetTickCount64();
+    const bool was = AClicked ? FLatch.Set(now) : FLatch.Take(now);
     if (was != AClicked)
         Invalidate();
+}
+
+bool TLabelXT::Clicked() const {
+    return FLatch.IsSet(GetTickCount64());
+}
+
+void TLabelXT::DropStaleClick() {
+    if (FLatch.DropStale(GetTickCount64()))
+        Invalidate(); // back to the main colour
 }
 
 void TLabelXT::LabelClick() {
@@ -97,8 +105,10 @@ bool TLabelXT::ConsumeClick() {
 }
 
 bool TLabelXT::ConsumeClick(POINT ACursorInParent) {
-    const bool clicked = FLatch.Take();
-    if (clicked)
+    const std::uint64_t now = GetTickCount64();
+    const bool dropped = FLatch.DropStale(now);
+    const bool clicked = FLatch.Take(now);
+    if (clicked || dropped)
         Invalidate(); // back to the main colour
     ApplyHoverRule(ACursorInParent.x - Left(), ACursorInParent.y - Top());
     return clicked;
@@ -124,7 +134,7 @@ void TLabelXT::ApplyHoverRule(int X, int Y) {
 }
 
 TColor TLabelXT::TextColor() const {
-    return FLatch.IsSet() ? clClicked : Font().Color();
+    return Clicked() ? clClicked : Font().Color();
 }
 
 TFontStyles TLabelXT::TextStyle() const {
@@ -303,6 +313,10 @@ TPanelXT::TExchange TPanelXT::TakeExchange(const TTerminalData* AData) {
 }
 
 void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {
+    // A click that no exchange took in time is gone: the label shows its main colour again.
+    for (TLabelXT* label : {lblLeft, lblRight, lblPowered})
+        if (label)
+            label->DropStaleClick();
     if (FMsg == 0)
         return;
     if (PostMessageA(ParentWindow(), FMsg, 2, 1))
@@ -310,5 +324,7 @@ void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {
 }
 
 void TPanelXT::WMDestroy() {
+    // The property that leads from the window to this object goes with the window's life.
+    RemovePropA(Handle(), ChartNames::ContainerProperty);
     PostMessageA(nullptr, WM_QUIT, 0, 0);
 }

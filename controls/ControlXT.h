@@ -23,7 +23,7 @@ public:
 
     // Creates the arrow buttons at the field's right edge and writes the initial value.
     void Setup(int ADigits, double AValue);
-    // The number the field shows, 0 when it shows none. Any thread.
+    // The number the field shows: 0 when it is blank, NaN when its text is no number. Any thread.
     double GetValue() const { return FValue.load(std::memory_order_acquire); }
     void SetValue(double AValue);
     double StepFor(double AValue) const { return ::StepFor(AValue, FDigits); }
@@ -46,7 +46,8 @@ private:
 };
 
 // A centred, transparent label that can be made a link: a click is latched (shown in orange)
-// until the next exchange takes it, and the text underlines while the pointer is in its zone.
+// until the next exchange takes it or it goes stale, and the text underlines while the pointer is
+// in its zone.
 class TLabelXT : public TLabel {
 public:
     // The colour of a latched click: orange.
@@ -58,14 +59,18 @@ public:
     void SetMainColor(TColor AColor, bool ABold);
     void SetClicked(bool AClicked);
     void LabelClick();
-    // Takes the latch and applies the hover rule at the cursor. Any thread. The overload with
-    // a point takes the cursor in the parent's client coordinates, read once by the caller.
+    // Takes the latch, true for a fresh click, and applies the hover rule at the cursor. Any
+    // thread. The overload with a point takes the cursor in the parent's client coordinates,
+    // read once by the caller.
     bool ConsumeClick();
     bool ConsumeClick(POINT ACursorInParent);
     void MakeLink(const std::wstring& ACaption, const std::wstring& AHint);
     void LabelMouseMove(int X, int Y);
 
-    bool Clicked() const { return FLatch.IsSet(); }
+    // A fresh click is waiting. Any thread.
+    bool Clicked() const;
+    // Clears a click that went stale, showing the main colour again. Panel thread.
+    void DropStaleClick();
     bool Underlined() const { return FUnderline.load(std::memory_order_acquire); }
 
 protected:

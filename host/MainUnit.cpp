@@ -22,12 +22,16 @@ using ChartNames::AttachedProperty;
 using ChartNames::ContainerProperty;
 
 // TerminalLock, the library's one lock: a kernel mutex, made at process attach.
-// Guards: TerminalList and the links of ActiveRecords, the records' states, creators and
-// started flags, ShuttingDown and the replacement of PanelBitmap. Never held across a call that
-// waits for another thread, the shell or the host's memory; window properties, posts and
-// visibility reads may be made under it, since they never wait for the window's thread.
+// Guards: TerminalList and the links of ActiveRecords, the moves of a record from pending to
+// attached and from attached to ended, creators and started flags, ShuttingDown and the
+// replacement of PanelBitmap. A record's own thread (or its creator, when no thread could be
+// made) also ends a record without it, by one store. Never held across a call that waits for
+// another thread, the shell or the host's memory; window properties, posts and visibility reads
+// may be made under it, since they never wait for the window's thread.
 // Taken by: TerminalCreate and TerminalDelete on the host's threads, and each panel thread
-// while it checks, attaches or ends its record. The exchange never takes it.
+// while it checks or attaches its record: the host's threads and the panel threads share it.
+// The exchange never takes it. Every wait for it is bounded (TKernelLock::WaitBoundMs): a
+// caller that times out changes nothing it guards and returns as if it had nothing to do.
 // A thread killed holding it: the system hands it to the next waiter as abandoned, and every
 // change under it is one store, or steps each of which leaves a workable state, so the next
 // owner finds the bookkeeping consistent.
@@ -75,8 +79,8 @@ private:
 };
 
 // One recorded TerminalCreate: the snapshot it was made from and what became of its panel.
-// Records are kept until the library leaves the process, so a panel thread, an exchange or a
-// killed caller never holds a freed one.
+// Records are never freed while the library is loaded (and it is pinned once a panel exists),
+// so a panel thread, an exchange or a killed caller never holds a freed one.
 struct TChartRecord {
     template <class... TArgs> explicit TChartRecord(TArgs&&... AArgs) : Data(AArgs...) {}
 
@@ -85,16 +89,19 @@ struct TChartRecord {
     // ActiveRecords; written under TerminalLock, followed by exchanges without it.
     std::atomic<TChartRecord*> ActiveNext{nullptr};
     enum class TState : unsigned char { Pending, Attached, Ended };
-    // Written under TerminalLock, or by the record's own thread when it gives up; read by
+    // Pending to attached, and attached to ended by a delete, under TerminalLock; ended without
+    // it by the record's own thread (or its creator when no thread could be made). Read by
     // exchanges without the lock.
     std::atomic<TState> State{TState::Pending};
     // The thread that recorded the chart, until the panel thread is known to be started: a
-    // pending record whose creator died before that has no thread to finish it. Both under
-    // TerminalLock.
+    // pending record whose creator died before that has no thread to finish it. Under
+    // TerminalLock; ThreadStarted is also read without it by a create that waits for the
+    // record's creator.
     TKernelHandle Creator;
-    bool ThreadStarted = false;
+    std::atomic<bool> ThreadStarted{false};
     HWND PanelWindow = nullptr; // set before State becomes Attached, then fixed
-    TPanelXT* Panel = nullptr;  // likewise; freed by the last of its users
+    // Likewise; freed by the last of its users, compared by exchanges without the lock.
+    std::atomic<TPanelXT*> Panel{nullptr};
     // Exchanges using Panel now, plus Closing once its thread is done with it. Whoever takes it
     // to exactly Closing frees the panel: its thread, or the last exchange that used it. An
     // exchange killed while using it leaves the panel's objects unfreed, nothing more.
@@ -110,6 +117,8 @@ TChartRecord* TerminalList = nullptr; // every record, newest first; under Termi
 std::atomic<TChartRecord*> ActiveRecords{nullptr};
 bool ShuttingDown = false;        // under TerminalLock
 TBitmapXT* PanelBitmap = nullptr; // replaced once, before the first panel thread starts
+// How long a create waits for a pending record's creator that is being killed.
+constexpr DWORD CreatorWaitMs = 2000;
 std::atomic<bool> ResourcesLoaded{false};
 
 HANDLE ModuleMark() {
@@ -119,20 +128,24 @@ HANDLE ModuleMark() {
 // Keeps this module loaded for the rest of the process, so that running panel threads and
 // window procedures never lose their code. Unlike loading the module again by its path, this
 // cannot fail on a long path.
-void PinLibrary() {
+bool PinLibrary() {
     HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&PinLibrary), &self);
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                  GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCWSTR>(&PinLibrary), &self) != 0;
 }
 
-// Pins the library and loads the panel bitmap, the first time only. Without the lock: pinning
+// Pins the library and loads the panel bitmap, the first time only; a later create tries again
+// when either failed, and until then panels show an empty picture. Without the lock: pinning
 // takes the loader lock, which another thread may hold while it waits for us.
 void LoadResourcesOnce() {
     if (ResourcesLoaded.load())
         return;
-    PinLibrary();
+    if (!PinLibrary())
+        return; // unpinned, a panel's code could leave with the library while it runs
     auto bitmap = std::make_unique<TBitmapXT>();
-    bitmap->LoadFromResourceID(ThisModule(), PELLITH_PANEL_BITMAP);
+    if (!bitmap->LoadFromResourceID(ThisModule(), PELLITH_PANEL_BITMAP))
+        return;
     TBitmapXT* previous = nullptr;
     {
         TTerminalLockGuard lock;
@@ -170,9 +183,9 @@ bool Orphaned(const TChartRecord& ARecord) {
            ARecord.Creator && WaitForSingleObject(ARecord.Creator.Get(), 0) == WAIT_OBJECT_0;
 }
 
-// Prunes ActiveRecords: ends orphaned pending records and unlinks ended ones and those whose
-// panel is closing. Yields the chart's pending record that remains, if any. Under TerminalLock.
-TChartRecord* PruneRecords(HWND AChart) {
+// Ends orphaned pending records, unlinks ended ones and those whose panel is closing from
+// ActiveRecords, and yields the chart's pending record that remains, if any. Under TerminalLock.
+TChartRecord* PruneAndFindPending(HWND AChart) {
     TChartRecord* pending = nullptr;
     std::atomic<TChartRecord*>* link = &ActiveRecords;
     while (TChartRecord* record = link->load()) {
@@ -195,23 +208,31 @@ TChartRecord* PruneRecords(HWND AChart) {
     return pending;
 }
 
-// Takes a use of the attached panel whose window is APanelWindow; null when there is none or
-// its thread is done with it. Without the lock: records are never freed while the library is
-// loaded, a link changes by one store that only ever skips records, a record's panel is set
-// before its state says Attached, and the use itself is taken by one compare-exchange.
-TChartRecord* UsePanel(HWND APanelWindow) {
-    for (TChartRecord* record = ActiveRecords.load(); record; record = record->ActiveNext.load()) {
-        if (record->State.load() != TChartRecord::TState::Attached ||
-            record->PanelWindow != APanelWindow)
-            continue;
-        long users = record->Users.load();
-        do {
-            if (users & TChartRecord::Closing)
-                return nullptr;
-        } while (!record->Users.compare_exchange_weak(users, users + 1));
-        return record;
-    }
+// The attached record of this chart whose panel window is AMarked, the window the chart's mark
+// names; null for a mark that names no panel this chart attached (a stale handle, or a foreign
+// one, perhaps another chart's panel: window handles are reused). Without the lock: records are
+// never freed while the library is loaded, a link changes by one store that only ever skips
+// records, and a record's chart and window are set before its state says Attached.
+TChartRecord* AttachedRecord(HWND AChart, HWND AMarked) {
+    if (!AMarked)
+        return nullptr;
+    for (TChartRecord* record = ActiveRecords.load(); record; record = record->ActiveNext.load())
+        if (record->State.load() == TChartRecord::TState::Attached &&
+            record->PanelWindow == AMarked && record->Data.WndChart() == AChart &&
+            !(record->Users.load() & TChartRecord::Closing))
+            return record;
     return nullptr;
+}
+
+// Takes a use of the record's panel, one compare-exchange; false once its thread is done with
+// it. The caller gives the use back with ReleasePanel(-1).
+bool TakePanelUse(TChartRecord& ARecord) {
+    long users = ARecord.Users.load();
+    do {
+        if (users & TChartRecord::Closing)
+            return false;
+    } while (!ARecord.Users.compare_exchange_weak(users, users + 1));
+    return true;
 }
 
 // ---- the panel's lifetime, without the lock ----------------------------------------------
@@ -219,37 +240,48 @@ TChartRecord* UsePanel(HWND APanelWindow) {
 // Gives up a use (or, from the panel thread, ownership) of a record's panel; the last one out
 // frees it. The panel's windows are gone by then, so any thread may free the objects.
 void ReleasePanel(TChartRecord& ARecord, long AChange) {
-    if (ARecord.Users.fetch_add(AChange) + AChange == TChartRecord::Closing) {
-        delete ARecord.Panel;
-        ARecord.Panel = nullptr;
-    }
+    if (ARecord.Users.fetch_add(AChange) + AChange == TChartRecord::Closing)
+        delete ARecord.Panel.exchange(nullptr);
 }
 
-// The chart's marked panel window, when the chart carries this library's mark and the window
-// still exists. Reads window properties and the style only: nothing waits for the panel thread.
-HWND MarkedPanel(HWND AChart, LONG* AStyle = nullptr) {
+// The window the chart's mark names, when the chart carries this library's mark; null otherwise.
+// Reads the chart's properties only: nothing waits for any thread.
+HWND MarkedWindow(HWND AChart) {
     if (GetPropA(AChart, AttachedProperty) != ModuleMark())
         return nullptr;
-    HWND panelWindow = static_cast<HWND>(GetPropA(AChart, ContainerProperty));
-    // A window's style is never 0 (a child has WS_CHILD), so 0 means no window.
-    const LONG style = panelWindow ? GetWindowLongW(panelWindow, GWL_STYLE) : 0;
-    if (AStyle)
-        *AStyle = style;
-    return style ? panelWindow : nullptr;
+    return static_cast<HWND>(GetPropA(AChart, ContainerProperty));
 }
 
-// Yields the chart's live panel window, after asking for it to be shown with AShowCommand when
-// its own visibility bit says otherwise. The request is posted, never waited for: a shown panel
-// costs nothing, and a hidden one is shown by its thread in its own time.
-HWND FindAttachedPanel(HWND AChart, int AShowCommand) {
-    LONG style = 0;
-    HWND panelWindow = MarkedPanel(AChart, &style);
-    if (panelWindow && ((style & WS_VISIBLE) != 0) != (AShowCommand != SW_HIDE))
-        ShowWindowAsync(panelWindow, AShowCommand);
-    return panelWindow;
+// Whether APanelWindow is still the record's panel on its chart: a window of the panels' class
+// whose "XT_Container" names the record's panel object, and a child of the record's chart.
+// Checked before the library shows, hides or closes a window, since a handle alone says
+// nothing about whose window it is once the one it named is gone.
+bool IsChartsOwnPanel(const TChartRecord& ARecord, HWND APanelWindow) {
+    return IsPanelWindow(APanelWindow) &&
+           GetPropA(APanelWindow, ContainerProperty) == ARecord.Panel.load() &&
+           GetAncestor(APanelWindow, GA_PARENT) == ARecord.Data.WndChart();
 }
 
-void RunPanelLoop(HWND APanelWindow) {
+// The chart's attached record whose panel window the mark names and is still the chart's own;
+// null when the chart has no live panel of this library. Without the lock, as AttachedRecord.
+TChartRecord* OwnPanel(HWND AChart) {
+    const HWND marked = MarkedWindow(AChart);
+    TChartRecord* record = AttachedRecord(AChart, marked);
+    return record && IsChartsOwnPanel(*record, marked) ? record : nullptr;
+}
+
+// Asks for the record's panel to be shown or hidden with AShowCommand when its own visibility
+// bit says otherwise. Posted, never waited for: a panel already so costs nothing, and the
+// other is changed by its thread in its own time.
+void ShowPanelAsync(const TChartRecord& ARecord, int AShowCommand) {
+    const LONG style = GetWindowLongW(ARecord.PanelWindow, GWL_STYLE);
+    if (((style & WS_VISIBLE) != 0) != (AShowCommand != SW_HIDE))
+        ShowWindowAsync(ARecord.PanelWindow, AShowCommand);
+}
+
+// Runs the panel's messages until its window is gone or its record is ended; the timer wakes
+// the loop at least every 300 ms, so a delete whose close could not be posted still ends it.
+void RunPanelLoop(const TChartRecord& ARecord, HWND APanelWindow) {
     const auto timerId = reinterpret_cast<UINT_PTR>(ThisModule());
     SetTimer(APanelWindow, timerId, 300, nullptr);
     MSG message;
@@ -260,7 +292,8 @@ void RunPanelLoop(HWND APanelWindow) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-    } while (received > 0 && IsWindow(APanelWindow));
+    } while (received > 0 && IsWindow(APanelWindow) &&
+             ARecord.State.load() != TChartRecord::TState::Ended);
     KillTimer(APanelWindow, timerId);
 }
 
@@ -294,15 +327,14 @@ bool AttachPanel(TChartRecord& ARecord, TPanelXT& APanel) {
         return false;
     SetPropA(chart, ContainerProperty, panelWindow);
     SetPropA(chart, AttachedProperty, ModuleMark());
-    ARecord.Panel = &APanel;
+    ARecord.Panel.store(&APanel);
     ARecord.PanelWindow = panelWindow;
     ARecord.State = TChartRecord::TState::Attached; // publishes the two above to exchanges
     return true;
 }
 
-// Ends a record that has no panel (or no longer one), by one store that needs no lock: only
-// the record's own thread, or its creator when no thread could be made, ends it this way, and
-// the next prune unlinks it.
+// Ends a record by one store, without the lock: its own thread does so once it has no panel
+// (or no longer one), and its creator when no thread could be made. The next prune unlinks it.
 void EndRecord(TChartRecord& ARecord) {
     ARecord.State = TChartRecord::TState::Ended;
 }
@@ -310,13 +342,24 @@ void EndRecord(TChartRecord& ARecord) {
 // Tells the record whether its panel thread was made. From here on it no longer depends on its
 // creator staying alive: one store decides, started or ended.
 void ThreadAskedFor(TChartRecord& ARecord, bool AStarted) {
-    TTerminalLockGuard lock;
     if (!AStarted)
         EndRecord(ARecord);
+    TTerminalLockGuard lock;
     if (!lock.Held())
         return; // the creator's handle stays: the record is judged when the creator ends
-    ARecord.ThreadStarted = AStarted;
+    ARecord.ThreadStarted.store(AStarted);
     ARecord.Creator.Reset();
+}
+
+// Waits, bounded, until a pending record no longer depends on its creator: the creator knew its
+// panel thread started, or the creator's thread is dead (a thread being killed is still alive
+// for a moment after the kill returns). The caller then finds it started or orphaned. ACreator
+// is the caller's own handle of the creator's thread.
+void WaitForCreator(const TChartRecord& ARecord, HANDLE ACreator) {
+    const ULONGLONG until = GetTickCount64() + CreatorWaitMs;
+    while (!ARecord.ThreadStarted.load() && ARecord.State.load() == TChartRecord::TState::Pending &&
+           WaitForSingleObject(ACreator, 10) == WAIT_TIMEOUT && GetTickCount64() < until) {
+    }
 }
 
 // A handle of the calling thread that can be waited on, owned by the caller; empty when the
@@ -350,7 +393,7 @@ DWORD WINAPI PanelThreadProc(LPVOID AParameter) {
         return 0;
     }
     try {
-        RunPanelLoop(panel->Handle());
+        RunPanelLoop(*record, panel->Handle());
     } catch (...) {
         // The panel goes below, whatever happened to its loop.
     }
@@ -360,6 +403,7 @@ DWORD WINAPI PanelThreadProc(LPVOID AParameter) {
         panel->DestroyHandle();
     } catch (...) {
     }
+    EndRecord(*record); // also when its window was closed from outside the library
     ReleasePanel(*record, TChartRecord::Closing);
     panel.release(); // the record frees it now or at the end of the last exchange
     return 0;
@@ -377,8 +421,10 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
         // its window to its object.
         if (!IsWindow(AWindow) || IsPanelWindow(AWindow))
             return;
-        if (FindAttachedPanel(AWindow, SW_SHOWNORMAL))
+        if (TChartRecord* own = OwnPanel(AWindow)) {
+            ShowPanelAsync(*own, SW_SHOWNORMAL);
             return;
+        }
         LoadResourcesOnce();
         // The symbol is read here, before the lock: a fault on the host's memory holds nothing.
         auto record = std::make_unique<TChartRecord>(AWindow, lpSym, Ask, Bid, Point, MyPoint, Lots,
@@ -390,18 +436,38 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
         if (!record->Creator)
             return;
         TChartRecord* started = nullptr;
-        {
-            TTerminalLockGuard lock;
-            if (!lock.Held() || ShuttingDown)
-                return;
-            // Another create may have finished or started for this chart meanwhile.
-            if (PruneRecords(AWindow) || MarkedPanel(AWindow))
-                return;
-            started = record.release();
-            started->ListNext = TerminalList;
-            started->ActiveNext = ActiveRecords.load();
-            TerminalList = started;
-            ActiveRecords = started; // one store: from here the chart is pending
+        // A pending record whose creator is being killed is waited for once, briefly: the
+        // experts create once, so a create that gave up on it would leave the chart without a
+        // panel for good.
+        for (bool waited = false; !started;) {
+            TKernelHandle creator;
+            TChartRecord* pending = nullptr;
+            {
+                TTerminalLockGuard lock;
+                if (!lock.Held() || ShuttingDown)
+                    return;
+                // Another create may have finished or started for this chart meanwhile.
+                pending = PruneAndFindPending(AWindow);
+                if (pending && !waited && !pending->ThreadStarted.load() && pending->Creator) {
+                    HANDLE copy = nullptr;
+                    if (DuplicateHandle(GetCurrentProcess(), pending->Creator.Get(),
+                                        GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0))
+                        creator.Reset(copy);
+                }
+                if (!creator && (pending || OwnPanel(AWindow)))
+                    return;
+                if (!creator) {
+                    started = record.release();
+                    started->ListNext = TerminalList;
+                    started->ActiveNext = ActiveRecords.load();
+                    TerminalList = started;
+                    ActiveRecords = started; // one store: from here the chart is pending
+                }
+            }
+            if (creator) {
+                WaitForCreator(*pending, creator.Get());
+                waited = true;
+            }
         }
         // The thread is detached: nothing waits for it.
         const TKernelHandle thread(CreateThread(nullptr, 0, PanelThreadProc, started, 0, nullptr));
@@ -420,22 +486,31 @@ extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point
     try {
         const TTerminalData snapshot(AWindow, nullptr, Ask, Bid, Point, MyPoint, 0, 0, 0, 0,
                                      ADigits);
-        const HWND panelWindow = FindAttachedPanel(AWindow, SW_SHOWNORMAL);
-        if (!panelWindow)
-            return erNothing;
         // No lock: a kill anywhere in an exchange leaves nothing that another call waits for.
-        TChartRecord* record = UsePanel(panelWindow);
-        if (!record)
+        // Only the chart's own record is used: a mark that names another chart's panel, or any
+        // window this chart did not attach, gives nothing.
+        const HWND panelWindow = MarkedWindow(AWindow);
+        TChartRecord* record = AttachedRecord(AWindow, panelWindow);
+        if (!record || !TakePanelUse(*record))
             return erNothing;
+        // A window's style is never 0 (a child has WS_CHILD), so 0 means the panel is gone.
+        const LONG style = GetWindowLongW(panelWindow, GWL_STYLE);
+        if (!style) {
+            ReleasePanel(*record, -1);
+            return erNothing;
+        }
+        // A hidden panel is shown again, once it is proven the chart's own.
+        if (!(style & WS_VISIBLE) && IsChartsOwnPanel(*record, panelWindow))
+            ShowWindowAsync(panelWindow, SW_SHOWNORMAL);
         TPanelXT::TExchange exchange;
         try {
-            exchange = record->Panel->TakeExchange(&snapshot);
+            exchange = record->Panel.load()->TakeExchange(&snapshot);
         } catch (...) {
             ReleasePanel(*record, -1);
             throw;
         }
         ReleasePanel(*record, -1);
-        // The host's memory and the shell come last, with nothing held.
+        // The host's memory and the shell come last, with nothing of the panel's in use.
         if (exchange.HasValues)
             std::copy(std::begin(exchange.Values), std::end(exchange.Values), AMemory);
         if (exchange.OpenLink)
@@ -448,13 +523,14 @@ extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point
 
 // What TerminalDelete does, by what it finds under the lock:
 //   a pending record for the chart           ends it: the build is cancelled
-//   no mark of this library                  nothing more
-//   the mark, naming the panel found before  unmarks the chart, then closes that panel
-//     the lock, or one attached since          (WM_CLOSE) and ends its record; a panel
-//                                              attached since is hidden as well
-//   the mark, naming a newer panel than the  nothing: a create came in between, its panel
-//     one found before the lock                stays
-//   the mark, naming a window that is gone   unmarks the chart
+//   no mark of this library                  nothing else
+//   the mark, naming the chart's own panel    unmarks the chart, then closes that panel
+//     found before the lock, or one attached   (WM_CLOSE) and ends its record; a panel
+//     since                                    attached since is hidden as well
+//   the mark, naming a newer own panel than   nothing: a create came in between, its panel
+//     the one found before the lock            stays
+//   the mark, naming a window that is no      unmarks the chart and touches that window not
+//     panel of this chart (gone, or foreign)   at all: its handle may be anybody's by now
 // Each step is one store or one call, and any prefix leaves a chart that a later create can
 // give a panel: the mark goes before the close, so that a chart is never left marked for a
 // panel that is closing. A delete killed between the two leaves that panel hidden on the
@@ -466,32 +542,30 @@ extern "C" void __stdcall TerminalDelete(HWND AWindow) {
             return;
         // Hidden at once, without waiting for the panel thread; the request is delivered
         // before the close posted below.
-        const HWND found = FindAttachedPanel(AWindow, SW_HIDE);
+        TChartRecord* found = OwnPanel(AWindow);
+        if (found)
+            ShowPanelAsync(*found, SW_HIDE);
         TTerminalLockGuard lock;
         if (!lock.Held())
             return;
-        if (TChartRecord* pending = PruneRecords(AWindow))
-            pending->State = TChartRecord::TState::Ended; // one store cancels its build
+        if (TChartRecord* pending = PruneAndFindPending(AWindow))
+            EndRecord(*pending); // cancels its build
         if (GetPropA(AWindow, AttachedProperty) != ModuleMark())
             return;
-        const HWND marked = static_cast<HWND>(GetPropA(AWindow, ContainerProperty));
-        const bool live = marked && IsWindow(marked);
-        if (live && marked != found) {
+        TChartRecord* own = OwnPanel(AWindow);
+        if (own && own != found) {
             if (found)
-                return; // a newer panel took the chart since we looked: it stays
-            ShowWindowAsync(marked, SW_HIDE); // attached since we looked
+                return;                    // a newer panel took the chart since we looked: it stays
+            ShowPanelAsync(*own, SW_HIDE); // attached since we looked
         }
-        // A mark that names a window no longer there goes as well.
         RemovePropA(AWindow, ContainerProperty);
         RemovePropA(AWindow, AttachedProperty);
-        if (live) {
-            PostMessageA(marked, WM_CLOSE, 0, 0);
-            // No exchange takes up the panel from here on, also one that found it before.
-            for (TChartRecord* record = ActiveRecords.load(); record;
-                 record = record->ActiveNext.load())
-                if (record->State.load() == TChartRecord::TState::Attached &&
-                    record->PanelWindow == marked)
-                    record->State = TChartRecord::TState::Ended;
+        if (own) {
+            // No exchange takes up the panel from here on, also one that found it before. If
+            // the close cannot be posted (a full queue), the ended record ends the panel's loop
+            // at its next timer tick.
+            own->State = TChartRecord::TState::Ended;
+            PostMessageA(own->PanelWindow, WM_CLOSE, 0, 0);
         }
     } catch (...) {
     }

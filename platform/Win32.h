@@ -145,22 +145,28 @@ private:
 // A lock that no thread killed while holding it can keep, nor a thread that later gets the
 // dead one's identifier: a kernel mutex, which the system hands to the next waiter as abandoned
 // when its owner's thread ends. Ownership belongs to the thread object, not to its identifier,
-// and a waiter killed at any point simply leaves the queue. Each enter and leave is a system
-// call. Usable from DllMain: making and closing it take no lock of the loader's.
+// and a waiter killed at any point simply leaves the queue. A live owner that stops (suspended,
+// or stuck in its host) is waited for only up to the bound: the caller then holds nothing and
+// must change nothing the lock guards. Each enter and leave is a system call. Usable from
+// DllMain: making and closing it take no lock of the loader's.
 class TKernelLock {
 public:
+    // How long Enter waits for a live owner, by default.
+    static constexpr DWORD WaitBoundMs = 5000;
+
     // Makes the mutex; false when the system cannot.
     bool Init() {
         FMutex.Reset(CreateMutexW(nullptr, FALSE, nullptr));
         return static_cast<bool>(FMutex);
     }
     void Done() { FMutex.Reset(); }
-    // Waits for the lock; true when the caller holds it now, also when a dead owner left it.
-    // False when there is no lock or the wait itself failed: the caller holds nothing.
-    bool Enter() {
+    // Waits for the lock, at most ATimeoutMs; true when the caller holds it now, also when a
+    // dead owner left it. False when there is no lock, the owner kept it past the bound or the
+    // wait itself failed: the caller holds nothing.
+    bool Enter(DWORD ATimeoutMs = WaitBoundMs) {
         if (!FMutex)
             return false;
-        const DWORD result = WaitForSingleObject(FMutex.Get(), INFINITE);
+        const DWORD result = WaitForSingleObject(FMutex.Get(), ATimeoutMs);
         return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     }
     void Leave() { ReleaseMutex(FMutex.Get()); }

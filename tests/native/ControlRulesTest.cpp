@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cwchar>
 #include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -72,6 +74,34 @@ TEST(ValueAfterPress, StepsTheParsedTextAndClampsAtZero) {
     EXPECT_DOUBLE_EQ(ValueAfterPress(L"0,10", 2, Up, L','), 0.2);
 }
 
+TEST(ExchangeValueOf, BlankIsZeroAndAnyTextThatIsNoFiniteNumberIsNaN) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const wchar_t* Text;
+        wchar_t Separator;
+        double Value; // NaN: the field reads as no number
+    } cases[] = {
+        {L"", L'.', 0},          {L"   ", L'.', 0},     {L"\t \t", L'.', 0},
+        {L"0", L'.', 0},         {L"-0", L'.', 0},      {L"-0.0", L'.', 0},
+        {L" 25.5 ", L'.', 25.5}, {L"25,5", L',', 25.5}, {L"-3", L'.', -3},
+        {L"25,5", L'.', nan},    {L"25.5", L',', nan},  {L"3O", L'.', nan},
+        {L"25 5", L'.', nan},    {L"x", L'.', nan},     {L"-", L'.', nan},
+        {L"1e400", L'.', nan},   {L"1E999", L'.', nan}, {L"-1e400", L'.', nan},
+        {L"nan", L'.', nan},     {L"inf", L'.', nan},   {L"-Infinity", L'.', nan},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "\"" << std::string(c.Text, c.Text + std::wcslen(c.Text))
+                                        << "\" with '" << static_cast<char>(c.Separator) << "'");
+        const double value = ExchangeValueOf(c.Text, c.Separator);
+        if (std::isnan(c.Value)) {
+            EXPECT_TRUE(std::isnan(value)) << value;
+        } else {
+            EXPECT_EQ(value, c.Value);
+            EXPECT_FALSE(std::signbit(value) && value == 0) << "-0 is handed over as 0";
+        }
+    }
+}
+
 TEST(InHoverZone, StrictBoundariesOnAPriceLabelAndTheLinkLabel) {
     struct TCase {
         int X, Y, Width, Height;
@@ -92,12 +122,45 @@ TEST(InHoverZone, StrictBoundariesOnAPriceLabelAndTheLinkLabel) {
 
 TEST(ClickLatch, ReportsAClickOnceAndCollapsesRepeats) {
     TClickLatch latch;
-    EXPECT_FALSE(latch.Take());
-    EXPECT_FALSE(latch.Set());
-    EXPECT_TRUE(latch.Set());
-    EXPECT_TRUE(latch.IsSet());
-    EXPECT_TRUE(latch.Take());
-    EXPECT_FALSE(latch.Take());
+    EXPECT_FALSE(latch.Take(1000));
+    EXPECT_FALSE(latch.Set(1000));
+    EXPECT_TRUE(latch.Set(1010));
+    EXPECT_TRUE(latch.IsSet(1020));
+    EXPECT_TRUE(latch.Take(1020));
+    EXPECT_FALSE(latch.Take(1020));
+}
+
+TEST(ClickLatch, AClickNoExchangeTookInTimeIsDropped) {
+    constexpr std::uint64_t fresh = TClickLatch::FreshForMs;
+    const struct {
+        const char* Name;
+        std::uint64_t ClickedAt, TakenAt;
+        bool Taken;
+    } cases[] = {
+        {"at once", 5000, 5000, true},
+        {"at the limit", 5000, 5000 + fresh, true},
+        {"just past it", 5000, 5001 + fresh, false},
+        {"hours later", 5000, 5000 + 3600000, false},
+        {"at time 0", 0, fresh, true},
+        {"read on a clock a little behind", 5000, 4990, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TClickLatch latch;
+        latch.Set(c.ClickedAt);
+        EXPECT_EQ(latch.IsSet(c.TakenAt), c.Taken);
+        EXPECT_EQ(latch.Take(c.TakenAt), c.Taken);
+        EXPECT_FALSE(latch.Take(c.TakenAt)) << "a click is taken once, fresh or not";
+    }
+    // A later click renews the latch; dropping clears only a stale one.
+    TClickLatch latch;
+    latch.Set(1000);
+    EXPECT_FALSE(latch.DropStale(1000 + fresh));
+    latch.Set(2000);
+    EXPECT_FALSE(latch.DropStale(1001 + fresh)) << "the second click is still fresh";
+    EXPECT_TRUE(latch.DropStale(2001 + fresh));
+    EXPECT_FALSE(latch.Take(2001 + fresh));
+    EXPECT_FALSE(latch.Set(9000)) << "a stale click is no click waiting";
 }
 
 TEST(ClickLatch, NoClickIsLostOrReportedTwiceAcrossThreads) {
@@ -111,17 +174,17 @@ TEST(ClickLatch, NoClickIsLostOrReportedTwiceAcrossThreads) {
     std::atomic<int> taken{0};
     std::thread host([&] {
         while (taken.load() < clicks && !late())
-            if (latch.Take())
+            if (latch.Take(0))
                 taken.fetch_add(1);
     });
     int made = 0;
     int setOverAWaitingClick = 0;
     while (made < clicks && !late()) {
-        if (latch.IsSet())
+        if (latch.IsSet(0))
             continue;
-        setOverAWaitingClick += latch.Set();
+        setOverAWaitingClick += latch.Set(0);
         ++made;
-        while (latch.IsSet() && !late()) {
+        while (latch.IsSet(0) && !late()) {
         }
     }
     host.join();

@@ -183,6 +183,64 @@ TEST_F(DllExchange, ArrowPressesChangeTheValuesHandedToTheHost) {
     ExpectBlock(block.Values, 0.2, 49, 26, 17);
 }
 
+// What each field hands over for what the user typed: the number, 0 for a blank field, and NaN
+// for a text that is no number, so that a mistyped stop never reaches the expert as "no stop".
+// The run under a comma locale says which decimal separator the panel reads.
+using DllFieldText = TDllTest;
+
+TEST_F(DllFieldText, UnreadableTextIsNaNInItsSlotAndBlankIsZero) {
+    const std::wstring expected = TestOption("expect-separator");
+    const wchar_t separator = expected.empty() ? L'.' : expected[0];
+    const wchar_t other = separator == L'.' ? L',' : L'.';
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        std::wstring Text;
+        double Value;        // NaN: no number
+    } cases[] = {{L"\b", 0}, // erases the selected text
+                 {L"   ", 0},
+                 {L"-0", 0},
+                 {std::wstring(L"25") + separator + L"5", 25.5},
+                 {std::wstring(L"25") + other + L"5", nan},
+                 {L"3O", nan},
+                 {L"25 5", nan},
+                 {L"x", nan},
+                 {L"1e400", nan},
+                 {L"nan", nan},
+                 {L"inf", nan}};
+    HWND chart = NewChart();
+    HWND panel = CreateAndWait(chart);
+    ASSERT_NE(panel, nullptr);
+    const std::optional<TPanelWindows> windows = FindPanelWindows(chart);
+    ASSERT_TRUE(windows) << "the panel's fields are not where they belong";
+    TQueueWatch watch(GetWindowThreadProcessId(panel, nullptr));
+    const TPanelField fields[] = {TPanelField::Lots, TPanelField::StopLoss, TPanelField::TakeProfit,
+                                  TPanelField::TrailingStop};
+    const TExchangeSlot slots[] = {esLots, esStopLoss, esTakeProfit, esTrailingStop};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "typed \"" << std::string(c.Text.begin(), c.Text.end()) << "\"");
+        // The text goes into one field at a time, the other three keep a readable value: each
+        // slot must carry its own field's reading.
+        for (int i = 0; i < 4; ++i) {
+            for (int j = 0; j < 4; ++j)
+                PostTyping(windows->Field(fields[j]), i == j ? c.Text : L"7");
+            ASSERT_TRUE(watch.Flush(panel));
+            TBlock block;
+            EXPECT_EQ(Exchange(chart, block), erNothing);
+            for (int j = 0; j < 4; ++j) {
+                const double value = block.Values[slots[j]];
+                if (i != j)
+                    EXPECT_EQ(value, 7) << "slot " << slots[j];
+                else if (std::isnan(c.Value))
+                    EXPECT_TRUE(std::isnan(value)) << "slot " << slots[j] << " holds " << value;
+                else
+                    EXPECT_TRUE(value == c.Value && !std::signbit(value))
+                        << "slot " << slots[j] << " holds " << value;
+            }
+        }
+    }
+}
+
 // ---- the states of a chart ---------------------------------------------------------------------
 
 using DllChartStates = TDllTest;
@@ -577,6 +635,107 @@ TEST_F(DllTwoCharts, TwoExpertThreadsKeepTheirOwnPanelsValuesAndClicks) {
     TBlock block;
     EXPECT_EQ(Exchange(charts[1], block), erSell);
     EXPECT_EQ(block.Values[esLots], 0.7);
+}
+
+// ---- whose panel, and whose click
+// -------------------------------------------------------------
+
+// A chart's mark that names a window the chart did not attach: what is left when the chart's
+// panel was closed from outside and Windows gave its handle to another window. The mark is the
+// library's own, so only the window it names says whether the panel is the chart's.
+using DllPanelIdentity = TDllTest;
+
+TEST_F(DllPanelIdentity, AMarkNamingAWindowThatIsNotTheChartsPanelGivesNothingAndTouchesNothing) {
+    HWND other = NewChart(L"GBPUSD,M5", 520, 40);
+    HWND otherPanel = CreateAndWait(other, {.Lots = 3});
+    ASSERT_NE(otherPanel, nullptr);
+    TForeignWindow topLevel(nullptr, {600, 400, 800, 600}, RGB(0, 128, 0));
+    ASSERT_NE(topLevel.Window(), nullptr);
+    HWND dead = NewChart(L"dead,M1", 40, 400);
+    FHost->DestroyChart(dead);
+    const struct {
+        const char* Name;
+        HWND Planted;
+    } cases[] = {{"another chart's panel", otherPanel},
+                 {"a foreign top-level window", topLevel.Window()},
+                 {"a dead handle", dead}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        HWND chart = NewChart();
+        auto plant = [&] {
+            SetPropA(chart, ContainerProperty, c.Planted);
+            SetPropA(chart, AttachedProperty, reinterpret_cast<HANDLE>(Module()));
+        };
+        plant();
+        // The other chart's panel holds a click that only its own chart may take.
+        ClickAndFlush(otherPanel, TSide::Buy);
+        TBlock block;
+        EXPECT_EQ(Exchange(chart, block), erNothing);
+        EXPECT_TRUE(block.IsUntouched()) << "the exchange wrote another window's values";
+        Delete(chart);
+        // The delete closed, hid and unmarked nothing of the other window's.
+        if (c.Planted != dead) {
+            Sleep(100); // a hide or close would be posted: give it time to be handled
+            EXPECT_TRUE(IsWindow(c.Planted)) << "the delete closed a window not its own";
+            EXPECT_TRUE(IsWindowVisible(c.Planted)) << "the delete hid a window not its own";
+        }
+        EXPECT_EQ(AttachedPanel(other), otherPanel);
+        TBlock otherBlock;
+        EXPECT_EQ(Exchange(other, otherBlock), erBuy) << "the other chart lost its click";
+        ExpectBlock(otherBlock.Values, 3, 50, 25, 15);
+        // A create on the chart builds its own panel, whatever its mark named.
+        plant();
+        Create(chart);
+        HWND own = WaitForPanel(chart, c.Planted);
+        ASSERT_NE(own, nullptr) << "the chart got no panel of its own";
+        EXPECT_EQ(GetParent(own), chart);
+        EXPECT_EQ(AttachedPanel(other), otherPanel);
+        ClickAndFlush(own, TSide::Sell);
+        EXPECT_EQ(Exchange(chart, block), erSell);
+        ExpectBlock(block.Values, 0.1, 50, 25, 15);
+        EXPECT_EQ(Exchange(other, otherBlock), erNothing) << "the chart's click went elsewhere";
+        Delete(chart);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(own); }, 10s));
+        FHost->DestroyChart(chart);
+    }
+}
+
+// A click is good only while an expert is there to act on it at once.
+using DllClickFreshness = TDllTest;
+
+// Whether the price label around APoint shows the orange of a latched click.
+bool ShowsAClick(HWND APanel, POINT APoint) {
+    const TPixels shot = CaptureWindowPixels(APanel);
+    for (int y = APoint.y - 6; y <= APoint.y + 6; ++y)
+        for (int x = APoint.x - 40; x <= APoint.x + 40; ++x)
+            if (x >= 0 && y >= 0 && x < shot.Width && y < shot.Height && shot.At(x, y) == 0xFFA500)
+                return true;
+    return false;
+}
+
+TEST_F(DllClickFreshness, AClickIsReportedOnlyWhileFreshAndAStaleOneShowsAsNone) {
+    HWND chart = NewChart();
+    HWND panel = CreateAndWait(chart);
+    ASSERT_NE(panel, nullptr);
+    TBlock block;
+    // Taken at once: reported once.
+    ClickAndFlush(panel, TSide::Buy);
+    EXPECT_EQ(Exchange(chart, block), erBuy);
+    EXPECT_EQ(Exchange(chart, block), erNothing);
+    // Left beyond the limit (three seconds): dropped, and the label turns back by itself.
+    FHost->RaiseTerminalWindow();
+    ClickAndFlush(panel, TSide::Sell);
+    EXPECT_TRUE(WaitUntil([&] { return ShowsAClick(panel, SellPricePoint); }, 2s))
+        << "the click does not show";
+    EXPECT_TRUE(WaitUntil([&] { return !ShowsAClick(panel, SellPricePoint); }, 6s))
+        << "a stale click still shows";
+    EXPECT_EQ(Exchange(chart, block), erNothing) << "a stale click was reported";
+    // Clicked while no expert is there (killed, so nothing deleted the panel): the next expert,
+    // attaching later, gets nothing.
+    ClickAndFlush(panel, TSide::Buy);
+    Sleep(3500);
+    Create(chart); // the next expert's create finds the panel there
+    EXPECT_EQ(Exchange(chart, block), erNothing) << "a new expert got an old click";
 }
 
 // ---- arguments no host should pass

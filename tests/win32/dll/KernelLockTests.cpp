@@ -75,6 +75,8 @@ public:
         return WaitForSingleObject(FEntered.Get(), ADeadline) == WAIT_OBJECT_0;
     }
     void Leave() { SetEvent(FLeave.Get()); }
+    void Suspend() { SuspendThread(FThread.Get()); }
+    void Resume() { ResumeThread(FThread.Get()); }
     bool WaitEnded(DWORD ADeadline = Bound) const {
         return WaitForSingleObject(FThread.Get(), ADeadline) == WAIT_OBJECT_0;
     }
@@ -97,7 +99,8 @@ private:
         auto& self = *static_cast<TLockUser*>(AThis);
         if (self.FSkip)
             return 0;
-        if (!self.FLock.Enter())
+        // These threads wait without the bound: what they test is who gets the lock, not when.
+        if (!self.FLock.Enter(INFINITE))
             return 1;
         self.FInside.Enter(self);
         SetEvent(self.FEntered.Get());
@@ -258,6 +261,36 @@ TEST_F(KernelLock, ALiveOwnerIsNeverTakenOverHoweverLongItHolds) {
         all.push_back(waiter.get());
     ExpectEachGetsThrough(all);
     EXPECT_EQ(FInside.Overlaps.load(), 0) << "two threads held the lock at once";
+}
+
+TEST_F(KernelLock, AWaiterGivesUpOnALiveOwnerThatStopsAtTheBoundAndHoldsNothing) {
+    auto owner = Holder();
+    owner->Suspend(); // an owner that lives and never comes back by itself
+    struct TWait {
+        TKernelLock& Lock;
+        std::atomic<int> Held{-1};
+    } wait{FLock};
+    const DWORD began = GetTickCount();
+    TKernelHandle waiter(CreateThread(
+        nullptr, 0,
+        [](LPVOID AWait) -> DWORD {
+            auto& self = *static_cast<TWait*>(AWait);
+            self.Held.store(self.Lock.Enter() ? 1 : 0);
+            return 0;
+        },
+        &wait, 0, nullptr));
+    ASSERT_TRUE(waiter);
+    ASSERT_EQ(WaitForSingleObject(waiter.Get(), TKernelLock::WaitBoundMs + Bound), WAIT_OBJECT_0)
+        << "the wait for a live owner is not bounded";
+    const DWORD waited = GetTickCount() - began;
+    EXPECT_EQ(wait.Held.load(), 0) << "the waiter took the lock of a live owner";
+    EXPECT_GE(waited + 100, TKernelLock::WaitBoundMs) << "gave up before the bound";
+    // Once the owner goes on and leaves, the lock is free for the next one.
+    owner->Resume();
+    owner->Leave();
+    ASSERT_TRUE(owner->WaitEnded());
+    EXPECT_TRUE(FLock.Enter(0));
+    FLock.Leave();
 }
 
 TEST(KernelLockFailures, ALockThatCouldNotBeMadeOrIsClosedIsNeverHeld) {

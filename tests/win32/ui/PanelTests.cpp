@@ -323,7 +323,7 @@ TEST_F(Panel, TheBlockTakesTheFieldsInTheHostsOrder) {
     double block[ExchangeBlockSize];
     EXPECT_EQ(Exchange(EurUsd(), block), erNothing);
     EXPECT_EQ(block[0], 0.1);
-    EXPECT_EQ(block[1], 0); // not a number
+    EXPECT_TRUE(std::isnan(block[1])) << block[1]; // not a number, so never "no stop"
     EXPECT_EQ(block[2], 25);
     EXPECT_EQ(block[3], 7.5);
 }
