@@ -237,9 +237,13 @@ const char* KilledChartFails(const TPellithLibrary& ALibrary, TChartHost& AHost,
         {"an exchange", 1000,
          [&] {
              double block[ExchangeBlockSize] = {Untouched, Untouched, Untouched, Untouched};
-             return ALibrary.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block, ExchangeBlockSize,
-                                                AChart) == erNothing &&
-                    block[esLots] == 0.1;
+             const int result = ALibrary.TerminalProcessMsg(1.2, 1.1, 1e-5, 1e-4, 5, block,
+                                                            ExchangeBlockSize, AChart);
+             if (result == erNothing && block[esLots] == 0.1)
+                 return true;
+             std::printf("the exchange answered %d with lots %g (the panel %s)\n", result,
+                         block[esLots], panel == AAttached(AChart) ? "as before" : "replaced");
+             return false;
          }},
         // A repaint that must be done now is sent to the panel thread and waited for.
         {"a repaint of the panel", 1000,
