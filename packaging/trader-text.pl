@@ -203,16 +203,23 @@ sub render_table {
     return @out;
 }
 
+# README.txt's lines, without their ends.
+sub render_txt {
+    my ($version, $text) = @_;
+    my $title = "Pellith $version - order-entry panel for MetaTrader 4 and 5";
+    my @lines = ($title, '=' x length($title), '',
+        render_blocks($WIDTH, $version, parse_blocks(split /\n/, $text)));
+    s/\s+$// for @lines;
+    return @lines;
+}
+
 sub make_txt {
     my ($version, $source, $out) = @_;
     my $text = slurp($source);
     fail "$source is not plain ASCII (README.txt must be): line "
       . (1 + (() = substr($text, 0, $-[0]) =~ /\n/g))
       if $text =~ /[^\t\n -~]/;
-    my $title = "Pellith $version - order-entry panel for MetaTrader 4 and 5";
-    my @lines = ($title, '=' x length($title), '',
-        render_blocks($WIDTH, $version, parse_blocks(split /\n/, $text)));
-    s/\s+$// for @lines;
+    my @lines = render_txt($version, $text);
     # Notepad on older Windows shows a file with bare line feeds as one line.
     open(my $fh, '>:raw', "$out.tmp") or fail "cannot write $out.tmp: $!";
     print $fh join("\r\n", @lines), "\r\n";
@@ -387,6 +394,27 @@ sub check {
 
     my @bad = grep { /[^\t -~]/ } split /\n/, $text;
     push @faults, "not plain ASCII: $_" for @bad;
+
+    # README.txt keeps every word of the source (only the tables' header rows may go), within
+    # its width but for a word that is longer on its own.
+    my @txt = render_txt('<version>', $text);
+    my %have;
+    $have{ lc $_ }++ for map { /[A-Za-z0-9]+/g } @txt;
+    my @source = split /\n/, $text;
+    my %words;
+    for my $at (0 .. $#source) {
+        my $line = $source[$at];
+        next if $line =~ /^<!--.*-->$|^> \[!\w+\]$|^\|[-:| ]+\|$/;
+        next if $at < $#source && $source[$at + 1] =~ /^\|[-:| ]+\|$/;
+        $words{ lc $_ }++ for $line =~ /[A-Za-z0-9]+/g;
+    }
+    for my $word (sort keys %words) {
+        my $kept = $have{$word} // 0;
+        push @faults, "README.txt has \"$word\" $kept times, the source $words{$word}"
+          if $kept < $words{$word};
+    }
+    push @faults, "README.txt goes past column $WIDTH: $_"
+      for grep { length > $WIDTH && /\S\s+\S/ } @txt;
 
     if (@faults) {
         print STDERR "FAIL: $_\n" for @faults;
