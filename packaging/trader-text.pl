@@ -183,7 +183,7 @@ sub render_table {
     my $key = 0;
     $key = length > $key ? length : $key for map { plain($_->[0], $version) } @$rows;
     if ($key <= 8 && @$header == 2) {
-        @out = (sprintf('  %-*s  %s', $key, plain($header->[0], $version), plain($header->[1], $version)));
+        @out = (sprintf('  %-*s  %s', $key, map { plain($_, $version) } @$header));
         for my $row (@$rows) {
             my $indent = ' ' x ($key + 4);
             push @out, wrap(plain($row->[1], $version), $width,
@@ -262,7 +262,9 @@ sub read_expert {
     }
     my @literals;
     my $joins = 0; # the last token was a literal, or space after one
-    while ($code =~ /\G(?:(\/\/[^\n]*|\/\*.*?\*\/)|"((?:[^"\\\n]|\\.)*)"|('(?:[^'\\\n]|\\.)*')|(\s+)|.)/gs) {
+    # Tokens: a comment, a string literal, a character literal, space, anything else.
+    my $token = qr{\G(?:(//[^\n]*|/\*.*?\*/)|"((?:[^"\\\n]|\\.)*)"|('(?:[^'\\\n]|\\.)*')|(\s+)|.)}s;
+    while ($code =~ /$token/g) {
         if (defined $2) {
             my $text = $2 =~ s/\\(.)/$1 eq 'n' ? "\n" : $1/ger;
             if ($joins) {
@@ -363,7 +365,8 @@ sub check {
     for my $input (sort keys %inputs) {
         my $row = $rows{$input};
         if (!$row) {
-            push @faults, "the input $input ($inputs{$input}[0][0]) is not explained in a table row";
+            push @faults,
+              "the input $input ($inputs{$input}[0][0]) is not explained in a table row";
             next;
         }
         for my $use (@{ $inputs{$input} }) {
