@@ -18,15 +18,11 @@
 //                      https://www.mql5.com/en/docs/constants/tradingconstants/dealproperties
 //   netting, hedging   https://www.mql5.com/en/book/automation/account/account_netting_hedge
 
-#include <deque>
-#include <functional>
 #include <map>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tradeserver/TradeServer.h"
+#include "tradeserver/Market.h"
 
 // MqlTradeResult::retcode, with MT5's values.
 enum TRetcode : unsigned {
@@ -162,25 +158,17 @@ struct TServerRequest5 {
     TTradeResult5 Result;
 };
 
-class TTradeServer5 {
+// The market's symbols, quotes, slippage, clock and lock are TMarket's (Market.h).
+class TTradeServer5 : public TMarket {
 public:
-    using TClock = std::function<long long()>; // milliseconds, monotonic
-
     explicit TTradeServer5(TClock AClock);
-
-    void AddSymbol(const TSymbolRules& ARules);
-    std::optional<TSymbolRules> Rules(const std::string& ASymbol) const;
-    void SetRules(const TSymbolRules& ARules);
 
     // A new quote; closes the positions that reached their stop or target and returns the deals.
     std::vector<TDeal5> SetQuote(const std::string& ASymbol, double ABid, double AAsk);
-    bool Quote(const std::string& ASymbol, double& ABid, double& AAsk) const;
 
     // Injected answers, used in order by the following deals or SLTP requests.
-    void InjectDealFaults(const std::vector<TFault>& AFaults);
-    void InjectSltpFaults(const std::vector<TFault>& AFaults);
-    // Deals under market and exchange execution fill this many points against the trader.
-    void SetMarketSlippage(double APoints);
+    void InjectDealFaults(const std::vector<TFault>& AFaults) { Inject(fqOpen, AFaults); }
+    void InjectSltpFaults(const std::vector<TFault>& AFaults) { Inject(fqStops, AFaults); }
 
     // The terminal logs in to an account; an account seen first gets this mode and balance.
     // The first account is 1, hedging, with 10000 dollars at 1:100.
@@ -190,7 +178,6 @@ public:
     double Balance() const;
     double Leverage() const { return 100; }
     void SetNextTicket(long long ATicket);
-    long long Now() const;
 
     // OrderSend for TRADE_ACTION_DEAL (buy or sell at market) and TRADE_ACTION_SLTP.
     TTradeResult5 Send(const TTradeRequest5& ARequest);
@@ -209,39 +196,26 @@ public:
     void ClearRequests();
 
 private:
-    struct TMarket {
-        TSymbolRules Rules;
-        double Bid = 0;
-        double Ask = 0;
-    };
     struct TAccount {
         bool Hedging = true;
         double Balance = 0;
     };
-    TMarket* Find(const std::string& ASymbol);
-    const TMarket* Find(const std::string& ASymbol) const;
     bool Listed(long long AListedAt, int AAccount) const;
     // The answer the rules give a request, before any deal is made; rcNone when it is taken.
-    unsigned Validate(const TTradeRequest5& ARequest, const TMarket& AMarket, bool ACheckPrice,
+    unsigned Validate(const TTradeRequest5& ARequest, const TQuote& AQuote, bool ACheckPrice,
                       double& AMargin) const;
     static bool FillingAllowed(const TSymbolRules& ARules, int AFilling);
-    double MarginOf(const TMarket& AMarket, double AVolume) const;
+    double MarginOf(const TQuote& AQuote, double AVolume) const;
     double MarginUsed() const;
-    TTradeResult5 Deal(const TTradeRequest5& ARequest, TMarket& AMarket,
+    TTradeResult5 Deal(const TTradeRequest5& ARequest, TQuote& AQuote,
                        const std::optional<TFault>& AFault);
-    TTradeResult5 SetStops(const TTradeRequest5& ARequest, const std::optional<TFault>& AFault);
-    void Revalue(TPosition5& APosition, const TMarket& AMarket) const;
+    TTradeResult5 SetStops(const TTradeRequest5& ARequest);
 
-    TClock FClock;
-    mutable std::mutex FLock; // guards everything below
-    std::vector<TMarket> FMarkets;
+    // Guarded by the market's lock.
     std::vector<TPosition5> FPositions; // open ones; a closed position leaves only its deals
     std::vector<TDeal5> FDeals;
     std::vector<TOrder5> FOrders;
     std::vector<TServerRequest5> FRequests;
-    std::deque<TFault> FDealFaults;
-    std::deque<TFault> FSltpFaults;
-    double FMarketSlippage = 0;
     std::map<int, TAccount> FAccounts;
     int FAccount = 1;
     long long FNextTicket = 1000;
