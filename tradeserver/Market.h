@@ -97,6 +97,11 @@ protected:
     double FillPrice(const TQuote& AQuote, int AType) const;
     // Profit in dollars of a buy or sell opened at AOpen, at the price it would close at now.
     static double ProfitNow(const TQuote& AQuote, int AType, double ALots, double AOpen);
+    // A copy of a member of the market or the book, taken under the lock.
+    template <class T> T Locked(const T& AValue) const {
+        std::lock_guard lock(FLock);
+        return AValue;
+    }
 
     TClock FClock;
     // Guards the market and the server's book. Every public member of either takes it for its

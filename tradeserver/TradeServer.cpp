@@ -45,11 +45,6 @@ void TTradeServer::Login(int AAccount) {
     FAccount = AAccount;
 }
 
-int TTradeServer::Account() const {
-    std::lock_guard lock(FLock);
-    return FAccount;
-}
-
 void TTradeServer::SetNextTicket(int ATicket) {
     std::lock_guard lock(FLock);
     FNextTicket = ATicket;
@@ -210,16 +205,6 @@ std::optional<TServerOrder> TTradeServer::Order(int ATicket) const {
         if (order.Ticket == ATicket)
             return order;
     return std::nullopt;
-}
-
-std::vector<TServerOrder> TTradeServer::AllOrders() const {
-    std::lock_guard lock(FLock);
-    return FOrders;
-}
-
-std::vector<TServerRequest> TTradeServer::Requests() const {
-    std::lock_guard lock(FLock);
-    return FRequests;
 }
 
 void TTradeServer::ClearRequests() {

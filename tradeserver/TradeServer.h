@@ -6,7 +6,9 @@
 // their worst: an order placed after an unclear answer and listed only later or never, a comment
 // changed at its end, a market that moves while requests travel. The book holds the orders of
 // every account; the terminal sees those of the account it is logged in to, once they are listed.
-// Platform-free; every public member may be called from any thread (one mutex guards the book).
+// The symbols, quotes and faults are the market's (Market.h), shared with the MT5 server.
+// Platform-free; every public member may be called from any thread (the market's lock guards the
+// book).
 //
 // The rules follow the MQL4 reference:
 //   error codes            https://docs.mql4.com/constants/errorswarnings/errorcodes
@@ -106,7 +108,7 @@ public:
     // The terminal logs in to another account: new orders are its, and the terminal lists only
     // its orders. The first account is 1.
     void Login(int AAccount);
-    int Account() const;
+    int Account() const { return Locked(FAccount); }
     // The ticket of the next order. Tickets are unique on one server; an account at another
     // broker may well have orders with the same numbers as this one.
     void SetNextTicket(int ATicket);
@@ -126,8 +128,8 @@ public:
     // The whole book, as placed, whatever the terminal lists: for the tests and the demo.
     std::vector<TServerOrder> OpenOrders() const;
     std::optional<TServerOrder> Order(int ATicket) const;
-    std::vector<TServerOrder> AllOrders() const;
-    std::vector<TServerRequest> Requests() const;
+    std::vector<TServerOrder> AllOrders() const { return Locked(FOrders); }
+    std::vector<TServerRequest> Requests() const { return Locked(FRequests); }
     void ClearRequests();
 
 private:

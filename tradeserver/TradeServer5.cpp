@@ -73,11 +73,6 @@ void TTradeServer5::Login(int AAccount, bool AHedging, double ABalance) {
     FAccounts.try_emplace(AAccount, TAccount{AHedging, ABalance});
 }
 
-int TTradeServer5::Account() const {
-    std::lock_guard lock(FLock);
-    return FAccount;
-}
-
 bool TTradeServer5::Hedging() const {
     std::lock_guard lock(FLock);
     return FAccounts.at(FAccount).Hedging;
@@ -431,26 +426,6 @@ std::vector<TDeal5> TTradeServer5::ListedDeals() const {
         if (Listed(deal.ListedAt, deal.Account))
             listed.push_back(deal);
     return listed;
-}
-
-std::vector<TPosition5> TTradeServer5::Positions() const {
-    std::lock_guard lock(FLock);
-    return FPositions;
-}
-
-std::vector<TDeal5> TTradeServer5::Deals() const {
-    std::lock_guard lock(FLock);
-    return FDeals;
-}
-
-std::vector<TOrder5> TTradeServer5::Orders() const {
-    std::lock_guard lock(FLock);
-    return FOrders;
-}
-
-std::vector<TServerRequest5> TTradeServer5::Requests() const {
-    std::lock_guard lock(FLock);
-    return FRequests;
 }
 
 void TTradeServer5::ClearRequests() {

@@ -1,10 +1,10 @@
 #pragma once
-// A simulated MetaTrader 5 trade server beside the MT4 one (TradeServer.h), sharing its symbols,
-// faults and market rules: market deals with positions, deals and orders, each with its ticket;
-// netting and hedging accounts; filling policies by execution mode; position stops set with
-// TRADE_ACTION_SLTP; stop and freeze levels; and MT5's return codes. Faults are injected per
-// request as for MT4, including an unclear answer whose deal is listed only later.
-// Platform-free; every public member may be called from any thread (one mutex guards the book).
+// A simulated MetaTrader 5 trade server on the market it shares with the MT4 one (Market.h):
+// market deals with positions, deals and orders, each with its ticket; netting and hedging
+// accounts; filling policies by execution mode; position stops set with TRADE_ACTION_SLTP; stop
+// and freeze levels; and MT5's return codes. Faults are injected per request as for MT4,
+// including an unclear answer whose deal is listed only later. Platform-free; every public
+// member may be called from any thread (the market's lock guards the book).
 //
 // The rules follow the MQL5 reference and the terminal's help:
 //   return codes https://www.mql5.com/en/docs/constants/errorswarnings/enum_trade_return_codes
@@ -173,7 +173,7 @@ public:
     // The terminal logs in to an account; an account seen first gets this mode and balance.
     // The first account is 1, hedging, with 10000 dollars at 1:100.
     void Login(int AAccount, bool AHedging = true, double ABalance = 10000);
-    int Account() const;
+    int Account() const { return Locked(FAccount); }
     bool Hedging() const;
     double Balance() const;
     double Leverage() const { return 100; }
@@ -189,10 +189,10 @@ public:
     std::vector<TDeal5> ListedDeals() const;
 
     // The whole book, whatever the terminal lists: for the tests and the demo.
-    std::vector<TPosition5> Positions() const;
-    std::vector<TDeal5> Deals() const;
-    std::vector<TOrder5> Orders() const;
-    std::vector<TServerRequest5> Requests() const;
+    std::vector<TPosition5> Positions() const { return Locked(FPositions); }
+    std::vector<TDeal5> Deals() const { return Locked(FDeals); }
+    std::vector<TOrder5> Orders() const { return Locked(FOrders); }
+    std::vector<TServerRequest5> Requests() const { return Locked(FRequests); }
     void ClearRequests();
 
 private:
