@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "mql4/PellithPanel.h"
-#include "mql4/tests/TerminalKit.h"
+#include "mql/tests/TerminalKit.h"
 
 class TFakePanel : public mql4::TPellithPanelImports {
 public:

@@ -49,11 +49,11 @@ TFault AnyFault(std::mt19937& ARandom) {
     std::uniform_int_distribution<std::size_t> delay(0, std::size(delays) - 1);
     std::uniform_int_distribution<int> move(-80, 80);
     TFault fault;
-    fault.Error = ARandom() % 5 == 0 ? teNone : code(ARandom);
+    fault.Error = ARandom() % 5 == 0 ? 0 : code(ARandom);
     // Done is the server's own answer; "unsupported filling" would hide one the rules gave.
     if (fault.Error == static_cast<int>(rcDone) || fault.Error == static_cast<int>(rcDonePartial) ||
         fault.Error == static_cast<int>(rcInvalidFill))
-        fault.Error = teNone;
+        fault.Error = 0;
     fault.PlaceAnyway = ARandom() % 2 == 0;
     fault.MoveBidPoints = ARandom() % 4 == 0 ? double(move(ARandom)) : 0;
     // Only an answer that leaves the outcome open may come with a deal listed late; any other

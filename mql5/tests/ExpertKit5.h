@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mql4/tests/TerminalKit.h"
+#include "mql/tests/TerminalKit.h"
 #include "mql5/PellithPanel.h"
 
 class TFakePanel5 : public mql5::TPellithPanelImports {

@@ -1,4 +1,4 @@
-#include "mql4/tests/TerminalKit.h"
+#include "mql/tests/TerminalKit.h"
 
 TSymbolRules Eurusd() {
     TSymbolRules rules;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "mql4/runtime/MqlCommon.h"
-#include "tradeserver/TradeServer.h"
+#include "mql/runtime/MqlCommon.h"
+#include "tradeserver/Market.h"
 
 class TFakeHost : public mql::TMqlHost {
 public:
