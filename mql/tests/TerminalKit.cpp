@@ -32,12 +32,16 @@ TSymbolRules Xauusd() {
     return rules;
 }
 
+bool Contains(const std::string& AText, const std::string& APart) {
+    return AText.find(APart) != std::string::npos;
+}
+
 namespace {
 
 int CountWith(const std::vector<std::string>& ALines, const std::string& APart) {
     int count = 0;
     for (const std::string& line : ALines)
-        count += line.find(APart) != std::string::npos;
+        count += Contains(line, APart);
     return count;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// What the MT4 and MT5 experts' test kits share: a terminal host whose clock Sleep moves on at
-// once and that keeps the Alerts and the journal, and symbols with the digits of the common kinds
-// of quotes.
+// The language-free parts of the experts' test kits: a terminal host whose clock Sleep moves on
+// at once and that keeps the Alerts and the journal, and symbols with the digits of the common
+// kinds of quotes.
 
 #include <string>
 #include <vector>
@@ -24,6 +24,9 @@ public:
     std::vector<std::string> Alerts;
     std::vector<std::string> Journal;
 };
+
+// Whether AText contains APart.
+bool Contains(const std::string& AText, const std::string& APart);
 
 // Symbols with the digits of the common kinds of quotes.
 TSymbolRules Eurusd(); // 5 digits
