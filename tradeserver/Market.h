@@ -74,6 +74,11 @@ public:
     // The server's clock in milliseconds.
     long long Now() const;
 
+    // The requests faults are injected for: those that open a trade, those that change stops.
+    enum TFaultQueue { fqOpen, fqStops };
+    // Injected answers, used in order by the following requests of the queue's kind.
+    void Inject(TFaultQueue AQueue, const std::vector<TFault>& AFaults);
+
 protected:
     // One symbol as the market holds it.
     struct TQuote {
@@ -81,15 +86,11 @@ protected:
         double Bid = 0;
         double Ask = 0;
     };
-    // The requests faults are injected for: those that open a trade, those that change stops.
-    enum TFaultQueue { fqOpen, fqStops };
-
-    // The members below expect FLock held, but Inject, which takes it.
+    // The members below expect FLock held.
     TQuote* Find(const std::string& ASymbol);
     const TQuote* Find(const std::string& ASymbol) const;
     // A new quote for ASymbol: the symbol's entry, or null for an unknown one.
     TQuote* Tick(const std::string& ASymbol, double ABid, double AAsk);
-    void Inject(TFaultQueue AQueue, const std::vector<TFault>& AFaults);
     // The next fault of a queue, if any, with AQuote's market (if given) moved as it says.
     std::optional<TFault> NextFault(TFaultQueue AQueue, TQuote* AQuote);
     // The price a buy or a sell fills at now: the ask or the bid, moved by the slippage under

@@ -20,9 +20,6 @@ struct TMt4 {
             AServer.Send("EURUSD", AType, 0.1, APrice, 0, AStopLoss, 0, "", 0, error);
         return ticket > 0 ? AServer.Order(ticket)->OpenPrice : 0;
     }
-    static void InjectOpenFaults(TServer& AServer, const std::vector<TFault>& AFaults) {
-        AServer.InjectSendFaults(AFaults);
-    }
     // The price the quote closed the one position at, or 0.
     static double ClosedAt(TServer& AServer, double ABid, double AAsk) {
         const auto closed = AServer.SetQuote("EURUSD", ABid, AAsk);
@@ -42,9 +39,6 @@ struct TMt5 {
         const TTradeResult5 result = AServer.Send(request);
         return result.Retcode == rcDone ? result.Price : 0;
     }
-    static void InjectOpenFaults(TServer& AServer, const std::vector<TFault>& AFaults) {
-        AServer.InjectDealFaults(AFaults);
-    }
     static double ClosedAt(TServer& AServer, double ABid, double AAsk) {
         const auto closed = AServer.SetQuote("EURUSD", ABid, AAsk);
         return closed.size() == 1 ? closed[0].Price : 0;
@@ -61,7 +55,7 @@ TYPED_TEST(TMarketTest, AFaultMovesTheQuoteByItsPointsOnTheSymbolsDigits) {
     TFault moved;
     moved.Error = 138;
     moved.MoveBidPoints = 13;
-    TypeParam::InjectOpenFaults(this->Server, {moved});
+    this->Server.Inject(TMarket::fqOpen, {moved});
     EXPECT_EQ(TypeParam::Open(this->Server, otBuy, 1.08462, 0), 0);
     double bid = 0;
     double ask = 0;
