@@ -137,6 +137,14 @@ public:
         PanelOf(AExpert).Clicks.push_back(AResult);
         AExpert.Timer();
     }
+    // A click whose requests to open the trade meet AFaults first, in order; how long the click
+    // took on the terminal's clock.
+    long long ClickThrough(TExpert& AExpert, int AResult, const std::vector<TFault>& AFaults) {
+        Server.Inject(TMarket::fqOpen, AFaults);
+        const long long start = Host.Now;
+        Click(AExpert, AResult);
+        return Host.Now - start;
+    }
     // Time passes: the expert's timer fires every 250 ms for AMs.
     void Wait(TExpert& AExpert, int AMs) {
         for (int passed = 0; passed < AMs; passed += 250) {
@@ -187,3 +195,29 @@ private:
 
     long long FNextWindow;
 };
+
+// One click on buy under a case's answers to the requests that open the trade.
+struct TClickCase {
+    const char* Name;
+    std::vector<TFault> Faults;
+    int Trades;        // open after the click
+    int Sends;         // requests to open it
+    const char* Alert; // part of the one Alert, or "" for none
+};
+
+// Each case on a kit of its own: the click's retries last about two seconds at most, and the
+// trader is alerted as the case says, with AAlertAlso in the alert. ACheck(kit, expert, case)
+// checks the trades and requests as its language has them.
+template <class TKit, class TCheck>
+void ClickUnderEachCase(const std::vector<TClickCase>& ACases, const std::string& AAlertAlso,
+                        TCheck ACheck) {
+    for (const TClickCase& c : ACases) {
+        SCOPED_TRACE(c.Name);
+        TKit kit;
+        auto& expert = kit.Attach("EURUSD");
+        EXPECT_LE(kit.ClickThrough(expert, 1, c.Faults), 2500)
+            << "retries go on for about two seconds at most";
+        EXPECT_TRUE(kit.Host.AlertedOnlyWith(c.Alert, AAlertAlso));
+        ACheck(kit, expert, c);
+    }
+}

@@ -55,6 +55,16 @@ int TFakeHost::JournalWith(const std::string& APart) const {
     return CountWith(Journal, APart);
 }
 
+testing::AssertionResult TFakeHost::AlertedOnlyWith(const std::string& APart,
+                                                    const std::string& AAlso) const {
+    const std::size_t expected = APart.empty() ? 0 : 1;
+    if (Alerts.size() != expected)
+        return testing::AssertionFailure() << Alerts.size() << " alerts:\n" << AlertsText();
+    if (expected == 1 && !(Contains(Alerts[0], APart) && Contains(Alerts[0], AAlso)))
+        return testing::AssertionFailure() << "alerted: " << Alerts[0];
+    return testing::AssertionSuccess();
+}
+
 std::string TFakeHost::AlertsText() const {
     std::string text;
     for (const std::string& alert : Alerts)

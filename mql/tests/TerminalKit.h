@@ -3,6 +3,8 @@
 // at once and that keeps the Alerts and the journal, and symbols with the digits of the common
 // kinds of quotes.
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,9 @@ public:
     int AlertsWith(const std::string& APart) const;
     int JournalWith(const std::string& APart) const;
     std::string AlertsText() const;
+    // The trader was alerted once, with APart and AAlso in the text; for an empty APart, never.
+    testing::AssertionResult AlertedOnlyWith(const std::string& APart,
+                                             const std::string& AAlso) const;
 
     long long Now = 1000;
     std::vector<std::string> Alerts;

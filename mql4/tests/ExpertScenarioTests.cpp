@@ -44,17 +44,9 @@ TEST(ExpertChart, TwoChartsOfOneSymbolEachGetTheirOwnPanelAndRemovingOneLeavesTh
 
 // --- One click, one order, under each fault -------------------------------------------------
 
-struct TFaultCase {
-    const char* Name;
-    std::vector<TFault> Faults;
-    int Orders;
-    int Sends;
-    const char* Alert; // part of the one Alert, or "" for none
-};
-
 TEST(ExpertOneClick, IsAtMostOneOrderWhateverTheServerAnswers) {
     const TFault requote{teRequote};
-    const TFaultCase cases[] = {
+    const std::vector<TClickCase> cases = {
         {"one requote", {requote}, 1, 2, ""},
         {"off quotes", {{teOffQuotes}}, 1, 2, ""},
         {"price changed", {{tePriceChanged}}, 1, 2, ""},
@@ -73,34 +65,21 @@ TEST(ExpertOneClick, IsAtMostOneOrderWhateverTheServerAnswers) {
         {"market closed", {{teMarketClosed}}, 0, 1, "the market is closed"},
         {"too frequent", {{teTooFrequentRequests}}, 0, 1, "too frequent requests"},
     };
-    for (const TFaultCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TExpertKit kit;
-        auto& expert = kit.Attach("EURUSD");
-        kit.Server.InjectSendFaults(c.Faults);
-        const long long start = kit.Host.Now;
-        kit.Click(expert, Buy);
-        EXPECT_EQ(static_cast<int>(kit.Server.AllOrders().size()), c.Orders);
-        EXPECT_EQ(static_cast<int>(kit.Sends().size()), c.Sends);
-        EXPECT_LE(kit.Host.Now - start, 2500) << "retries go on for about two seconds at most";
-        if (*c.Alert) {
-            ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], c.Alert)) << kit.Host.Alerts[0];
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], "Pellith EURUSD: buy 0.10 not sent: "))
-                << kit.Host.Alerts[0];
-        } else {
-            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
-        }
-        // Every send of the click carries the same request; nothing more comes later.
-        for (const TServerRequest& send : kit.Sends()) {
-            EXPECT_EQ(send.Type, otBuy);
-            EXPECT_DOUBLE_EQ(send.Lots, 0.10);
-        }
-        const std::size_t requests = kit.Server.Requests().size();
-        expert.Timer();
-        expert.Tick();
-        EXPECT_EQ(kit.Server.Requests().size(), requests);
-    }
+    ClickUnderEachCase<TExpertKit>(
+        cases, "Pellith EURUSD: buy 0.10 not sent: ",
+        [](TExpertKit& AKit, TExpertKit::TExpert& AExpert, const TClickCase& ACase) {
+            EXPECT_EQ(static_cast<int>(AKit.Server.AllOrders().size()), ACase.Trades);
+            EXPECT_EQ(static_cast<int>(AKit.Sends().size()), ACase.Sends);
+            // Every send of the click carries the same request; nothing more comes later.
+            for (const TServerRequest& send : AKit.Sends()) {
+                EXPECT_EQ(send.Type, otBuy);
+                EXPECT_DOUBLE_EQ(send.Lots, 0.10);
+            }
+            const std::size_t requests = AKit.Server.Requests().size();
+            AExpert.Timer();
+            AExpert.Tick();
+            EXPECT_EQ(AKit.Server.Requests().size(), requests);
+        });
 }
 
 // The price clicked bounds every attempt: what the server was asked to accept (the price sent
@@ -219,10 +198,8 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
         if (c.CommentKeep)
             kit.Server.SetCommentEnd(c.CommentKeep, c.CommentKeep == 40 ? " [dealer]" : "");
         auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60, 10));
-        kit.Server.InjectSendFaults({c.Fault});
-        const long long start = kit.Host.Now;
-        kit.Click(expert, Buy);
-        EXPECT_LT(kit.Host.Now - start, 500) << "the click does not wait for the server";
+        EXPECT_LT(kit.ClickThrough(expert, Buy, {c.Fault}), 500)
+            << "the click does not wait for the server";
         ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
         EXPECT_TRUE(Contains(kit.Host.Alerts[0], "buy 0.10 not confirmed yet: "))
             << kit.Host.Alerts[0];

@@ -38,13 +38,7 @@ TEST(Expert5Chart, ThePanelGetsTheSixtyFourBitChartHandleAndTheSymbolAsBytes) {
 // --- One click, one deal, under each return code ---------------------------------------------
 
 TEST(Expert5OneClick, IsAtMostOneDealWhateverTheServerAnswers) {
-    struct TCase {
-        const char* Name;
-        std::vector<TFault> Faults;
-        int Positions;
-        int Sends;
-        const char* Alert; // part of the one Alert, or "" for none
-    } cases[] = {
+    const std::vector<TClickCase> cases = {
         {"requote", {Answer(rcRequote)}, 1, 2, ""},
         {"price changed", {Answer(rcPriceChanged)}, 1, 2, ""},
         {"price off", {Answer(rcPriceOff)}, 1, 2, ""},
@@ -70,33 +64,20 @@ TEST(Expert5OneClick, IsAtMostOneDealWhateverTheServerAnswers) {
         {"server disables AT", {Answer(rcServerDisablesAt)}, 0, 1, "does not allow automated"},
         {"volume limit", {Answer(rcLimitVolume)}, 0, 1, "volume limit for this symbol"},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TExpertKit5 kit;
-        auto& expert = kit.Attach("EURUSD");
-        kit.Server.InjectDealFaults(c.Faults);
-        const long long start = kit.Host.Now;
-        kit.Click(expert, Buy);
-        EXPECT_EQ(static_cast<int>(kit.Server.ListedPositions().size()), c.Positions);
-        EXPECT_EQ(static_cast<int>(kit.Deals().size()), c.Sends);
-        EXPECT_LE(kit.Host.Now - start, 2500) << "retries go on for about two seconds at most";
-        if (*c.Alert) {
-            ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], c.Alert)) << kit.Host.Alerts[0];
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], "Pellith EURUSD: buy 0.10 "))
-                << kit.Host.Alerts[0];
-        } else {
-            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
-        }
-        for (const TServerRequest5& send : kit.Deals()) {
-            EXPECT_EQ(send.Request.Type, otBuy);
-            EXPECT_DOUBLE_EQ(send.Request.Volume, 0.10);
-        }
-        // Nothing more is sent later, whatever became of the click.
-        kit.Wait(expert, 61000);
-        expert.Tick();
-        EXPECT_EQ(static_cast<int>(kit.Deals().size()), c.Sends);
-    }
+    ClickUnderEachCase<TExpertKit5>(
+        cases, "Pellith EURUSD: buy 0.10 ",
+        [](TExpertKit5& AKit, TExpertKit5::TExpert& AExpert, const TClickCase& ACase) {
+            EXPECT_EQ(static_cast<int>(AKit.Server.ListedPositions().size()), ACase.Trades);
+            EXPECT_EQ(static_cast<int>(AKit.Deals().size()), ACase.Sends);
+            for (const TServerRequest5& send : AKit.Deals()) {
+                EXPECT_EQ(send.Request.Type, otBuy);
+                EXPECT_DOUBLE_EQ(send.Request.Volume, 0.10);
+            }
+            // Nothing more is sent later, whatever became of the click.
+            AKit.Wait(AExpert, 61000);
+            AExpert.Tick();
+            EXPECT_EQ(static_cast<int>(AKit.Deals().size()), ACase.Sends);
+        });
 }
 
 TEST(Expert5UnclearAnswer, IsNeverSentAgainAndALateDealIsTakenOverWithItsStops) {
