@@ -39,6 +39,13 @@ bool TMarket::Quote(const std::string& ASymbol, double& ABid, double& AAsk) cons
     return true;
 }
 
+std::optional<TMarket::TQuote> TMarket::Quoted(const std::string& ASymbol) const {
+    std::lock_guard lock(FLock);
+    if (const TQuote* quote = Find(ASymbol))
+        return *quote;
+    return std::nullopt;
+}
+
 void TMarket::SetMarketSlippage(double APoints) {
     std::lock_guard lock(FLock);
     FSlippage = APoints;

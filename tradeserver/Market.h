@@ -61,6 +61,12 @@ double OrderProfit(const TSymbolRules& ARules, int AType, double ALots, double A
 class TMarket {
 public:
     using TClock = std::function<long long()>; // milliseconds, monotonic
+    // One symbol as the market holds it.
+    struct TQuote {
+        TSymbolRules Rules;
+        double Bid = 0;
+        double Ask = 0;
+    };
 
     explicit TMarket(TClock AClock);
 
@@ -69,6 +75,8 @@ public:
     void SetRules(const TSymbolRules& ARules);
     // Bid and ask of a symbol; false for an unknown one.
     bool Quote(const std::string& ASymbol, double& ABid, double& AAsk) const;
+    // A symbol's rules with its quote, taken together; none for an unknown symbol.
+    std::optional<TQuote> Quoted(const std::string& ASymbol) const;
     // Fills under market and exchange execution move against the trader by this many points.
     void SetMarketSlippage(double APoints);
     // The server's clock in milliseconds.
@@ -80,12 +88,6 @@ public:
     void Inject(TFaultQueue AQueue, const std::vector<TFault>& AFaults);
 
 protected:
-    // One symbol as the market holds it.
-    struct TQuote {
-        TSymbolRules Rules;
-        double Bid = 0;
-        double Ask = 0;
-    };
     // The members below expect FLock held.
     TQuote* Find(const std::string& ASymbol);
     const TQuote* Find(const std::string& ASymbol) const;

@@ -289,6 +289,7 @@ private:
     void RefreshPredefined() override;
     datetime ServerTime() override { return TimeCurrent(); }
     const TDeal5* Deal(ulong ATicket);
+    const TPosition5* Position();
 
     TTradeServer5& FServer;
     std::optional<TPosition5> FPosition; // the selected position
