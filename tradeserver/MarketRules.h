@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "tradeserver/TradeServer.h"
+#include "tradeserver/Market.h"
 
 namespace market_rules {
 
@@ -19,6 +19,18 @@ inline bool OnGrid(double AValue, double AStep) {
 
 inline double ClosingPrice(int AType, double ABid, double AAsk) {
     return AType == otBuy ? ABid : AAsk;
+}
+
+// Which of a buy's or a sell's stop-loss and take-profit (0: none) the quote has reached.
+enum TStopHit { shNone, shStopLoss, shTakeProfit };
+inline TStopHit StopHit(int AType, double ABid, double AAsk, double AStopLoss, double ATakeProfit) {
+    const double price = ClosingPrice(AType, ABid, AAsk);
+    const bool buy = AType == otBuy;
+    if (AStopLoss != 0 && (buy ? price <= AStopLoss : price >= AStopLoss))
+        return shStopLoss;
+    if (ATakeProfit != 0 && (buy ? price >= ATakeProfit : price <= ATakeProfit))
+        return shTakeProfit;
+    return shNone;
 }
 
 inline double RoundToDigits(double APrice, int ADigits) {

@@ -9,96 +9,29 @@ using market_rules::ClosingPrice;
 using market_rules::OnGrid;
 using market_rules::Tolerance;
 
-double OrderProfit(const TSymbolRules& ARules, int AType, double ALots, double AOpen,
-                   double AClose) {
-    const double move = AType == otBuy ? AClose - AOpen : AOpen - AClose;
-    const double inQuoteCurrency = move * ARules.ContractSize * ALots;
-    return ARules.DollarIsBase ? inQuoteCurrency / AClose : inQuoteCurrency;
-}
-
-TTradeServer::TTradeServer(TClock AClock) : FClock(std::move(AClock)) {}
-
-void TTradeServer::AddSymbol(const TSymbolRules& ARules) {
-    std::lock_guard lock(FLock);
-    FMarkets.push_back({ARules, 0, 0});
-}
-
-void TTradeServer::SetRules(const TSymbolRules& ARules) {
-    std::lock_guard lock(FLock);
-    if (TMarket* market = Find(ARules.Name))
-        market->Rules = ARules;
-}
-
-std::optional<TSymbolRules> TTradeServer::Rules(const std::string& ASymbol) const {
-    std::lock_guard lock(FLock);
-    if (const TMarket* market = Find(ASymbol))
-        return market->Rules;
-    return std::nullopt;
-}
-
-TTradeServer::TMarket* TTradeServer::Find(const std::string& ASymbol) {
-    for (TMarket& market : FMarkets)
-        if (market.Rules.Name == ASymbol)
-            return &market;
-    return nullptr;
-}
-
-const TTradeServer::TMarket* TTradeServer::Find(const std::string& ASymbol) const {
-    return const_cast<TTradeServer*>(this)->Find(ASymbol);
-}
+TTradeServer::TTradeServer(TClock AClock) : TMarket(std::move(AClock)) {}
 
 std::vector<TServerOrder> TTradeServer::SetQuote(const std::string& ASymbol, double ABid,
                                                  double AAsk) {
     std::lock_guard lock(FLock);
     std::vector<TServerOrder> closed;
-    TMarket* market = Find(ASymbol);
-    if (!market)
+    const TQuote* quote = Tick(ASymbol, ABid, AAsk);
+    if (!quote)
         return closed;
-    market->Bid = ABid;
-    market->Ask = AAsk;
     for (TServerOrder& order : FOrders) {
         if (order.Closed() || order.Symbol != ASymbol)
             continue;
-        Revalue(order, *market);
-        const double price = ClosingPrice(order.Type, ABid, AAsk);
-        const bool buy = order.Type == otBuy;
-        const bool stopped =
-            order.StopLoss != 0 && (buy ? price <= order.StopLoss : price >= order.StopLoss);
-        const bool target =
-            order.TakeProfit != 0 && (buy ? price >= order.TakeProfit : price <= order.TakeProfit);
-        if (stopped || target) {
+        order.Profit = ProfitNow(*quote, order.Type, order.Lots, order.OpenPrice);
+        const market_rules::TStopHit hit =
+            market_rules::StopHit(order.Type, ABid, AAsk, order.StopLoss, order.TakeProfit);
+        if (hit != market_rules::shNone) {
             order.CloseTime = std::max<long long>(1, FClock());
-            order.ClosePrice = price;
-            order.CloseReason = stopped ? "stop-loss" : "take-profit";
+            order.ClosePrice = ClosingPrice(order.Type, ABid, AAsk);
+            order.CloseReason = hit == market_rules::shStopLoss ? "stop-loss" : "take-profit";
             closed.push_back(order);
         }
     }
     return closed;
-}
-
-bool TTradeServer::Quote(const std::string& ASymbol, double& ABid, double& AAsk) const {
-    std::lock_guard lock(FLock);
-    const TMarket* market = Find(ASymbol);
-    if (!market)
-        return false;
-    ABid = market->Bid;
-    AAsk = market->Ask;
-    return true;
-}
-
-void TTradeServer::InjectSendFaults(const std::vector<TFault>& AFaults) {
-    std::lock_guard lock(FLock);
-    FSendFaults.insert(FSendFaults.end(), AFaults.begin(), AFaults.end());
-}
-
-void TTradeServer::InjectModifyFaults(const std::vector<TFault>& AFaults) {
-    std::lock_guard lock(FLock);
-    FModifyFaults.insert(FModifyFaults.end(), AFaults.begin(), AFaults.end());
-}
-
-void TTradeServer::SetMarketSlippage(double APoints) {
-    std::lock_guard lock(FLock);
-    FMarketSlippage = APoints;
 }
 
 void TTradeServer::SetCommentEnd(std::size_t AKeep, const std::string& ATail) {
@@ -112,43 +45,15 @@ void TTradeServer::Login(int AAccount) {
     FAccount = AAccount;
 }
 
-int TTradeServer::Account() const {
-    std::lock_guard lock(FLock);
-    return FAccount;
-}
-
 void TTradeServer::SetNextTicket(int ATicket) {
     std::lock_guard lock(FLock);
     FNextTicket = ATicket;
 }
 
-long long TTradeServer::Now() const {
-    return FClock();
-}
-
-std::optional<TFault> TTradeServer::Next(std::deque<TFault>& AFaults) {
-    if (AFaults.empty())
-        return std::nullopt;
-    TFault fault = AFaults.front();
-    AFaults.pop_front();
-    return fault;
-}
-
-void TTradeServer::MoveMarket(TMarket& AMarket, double APoints) {
-    const double move = APoints * AMarket.Rules.Point;
-    AMarket.Bid = market_rules::RoundToDigits(AMarket.Bid + move, AMarket.Rules.Digits);
-    AMarket.Ask = market_rules::RoundToDigits(AMarket.Ask + move, AMarket.Rules.Digits);
-}
-
-void TTradeServer::Revalue(TServerOrder& AOrder, const TMarket& AMarket) {
-    AOrder.Profit = OrderProfit(AMarket.Rules, AOrder.Type, AOrder.Lots, AOrder.OpenPrice,
-                                ClosingPrice(AOrder.Type, AMarket.Bid, AMarket.Ask));
-}
-
 // The stop-level rule for the stops of a market order, measured from the price it would close at.
-int TTradeServer::CheckStops(const TMarket& AMarket, int AType, double AStopLoss,
+int TTradeServer::CheckStops(const TQuote& AQuote, int AType, double AStopLoss,
                              double ATakeProfit) const {
-    return market_rules::StopsFit(AMarket.Rules, AMarket.Bid, AMarket.Ask, AType, AStopLoss,
+    return market_rules::StopsFit(AQuote.Rules, AQuote.Bid, AQuote.Ask, AType, AStopLoss,
                                   ATakeProfit)
                ? teNone
                : teInvalidStops;
@@ -166,12 +71,10 @@ int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, doub
         return -1;
     };
 
-    TMarket* market = Find(ASymbol);
+    TQuote* market = Find(ASymbol);
     if (!market)
         return answer(teUnknownSymbol);
-    const std::optional<TFault> fault = Next(FSendFaults);
-    if (fault && fault->MoveBidPoints != 0)
-        MoveMarket(*market, fault->MoveBidPoints);
+    const std::optional<TFault> fault = NextFault(fqOpen, market);
     if (fault && fault->Error != teNone && !fault->PlaceAnyway)
         return answer(fault->Error);
 
@@ -186,15 +89,12 @@ int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, doub
         ALots > rules.MaxLot * (1 + Tolerance) || !OnGrid(ALots, rules.LotStep))
         return answer(teInvalidTradeVolume);
 
-    const double current = AType == otBuy ? market->Ask : market->Bid;
-    double fill = current;
     if (rules.Execution == TExecution::Market || rules.Execution == TExecution::Exchange) {
         // The broker fills at its own price and takes no stops with the order.
         if (AStopLoss != 0 || ATakeProfit != 0)
             return answer(teInvalidStops);
-        fill = current + (AType == otBuy ? 1 : -1) * FMarketSlippage * rules.Point;
-        fill = std::round(fill / rules.Point) * rules.Point;
     } else {
+        const double current = AType == otBuy ? market->Ask : market->Bid;
         if (!std::isfinite(APrice) || APrice <= 0)
             return answer(teInvalidPrice);
         if (std::abs(APrice - current) > (std::max(ASlippage, 0) + Tolerance) * rules.Point)
@@ -208,7 +108,7 @@ int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, doub
     order.Symbol = ASymbol;
     order.Type = AType;
     order.Lots = ALots;
-    order.OpenPrice = fill;
+    order.OpenPrice = FillPrice(*market, AType);
     order.StopLoss = AStopLoss;
     order.TakeProfit = ATakeProfit;
     order.Magic = AMagic;
@@ -218,7 +118,7 @@ int TTradeServer::Send(const std::string& ASymbol, int AType, double ALots, doub
     order.ListedAt = order.OpenTime;
     if (fault && fault->Error != teNone)
         order.ListedAt += std::max(fault->ListAfterMs, 0LL);
-    Revalue(order, *market);
+    order.Profit = ProfitNow(*market, AType, ALots, order.OpenPrice);
     FOrders.push_back(order);
     request.Ticket = order.Ticket;
     if (fault && fault->Error != teNone)
@@ -243,12 +143,10 @@ bool TTradeServer::Modify(int ATicket, double AStopLoss, double ATakeProfit, int
     if (it == FOrders.end() || it->Closed())
         return answer(teInvalidTicket);
     TServerOrder& order = *it;
-    TMarket& market = *Find(order.Symbol);
+    TQuote& market = *Find(order.Symbol);
     request.Symbol = order.Symbol;
     request.Type = order.Type;
-    const std::optional<TFault> fault = Next(FModifyFaults);
-    if (fault && fault->MoveBidPoints != 0)
-        MoveMarket(market, fault->MoveBidPoints);
+    const std::optional<TFault> fault = NextFault(fqStops, &market);
     if (fault && fault->Error != teNone && !fault->PlaceAnyway)
         return answer(fault->Error);
 
@@ -307,16 +205,6 @@ std::optional<TServerOrder> TTradeServer::Order(int ATicket) const {
         if (order.Ticket == ATicket)
             return order;
     return std::nullopt;
-}
-
-std::vector<TServerOrder> TTradeServer::AllOrders() const {
-    std::lock_guard lock(FLock);
-    return FOrders;
-}
-
-std::vector<TServerRequest> TTradeServer::Requests() const {
-    std::lock_guard lock(FLock);
-    return FRequests;
 }
 
 void TTradeServer::ClearRequests() {

@@ -6,7 +6,9 @@
 // their worst: an order placed after an unclear answer and listed only later or never, a comment
 // changed at its end, a market that moves while requests travel. The book holds the orders of
 // every account; the terminal sees those of the account it is logged in to, once they are listed.
-// Platform-free; every public member may be called from any thread (one mutex guards the book).
+// The symbols, quotes and faults are the market's (Market.h), shared with the MT5 server.
+// Platform-free; every public member may be called from any thread (the market's lock guards the
+// book).
 //
 // The rules follow the MQL4 reference:
 //   error codes            https://docs.mql4.com/constants/errorswarnings/errorcodes
@@ -17,16 +19,14 @@
 //                          https://docs.mql4.com/trading/ordermodify
 //   answers 142 and 143    "Error Codes" (https://book.mql4.com/appendix/errors)
 
-#include <deque>
-#include <functional>
-#include <mutex>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
-// Order types and answers of the server, with their MQL4 values.
-enum TOrderType : int { otBuy = 0, otSell = 1 };
+#include "tradeserver/Market.h"
 
+// The answers of the server, with their MQL4 values.
 enum TTradeError : int {
     teNone = 0,
     teNoResult = 1,
@@ -52,33 +52,6 @@ enum TTradeError : int {
     teTradeContextBusy = 146,
     teUnknownSymbol = 4106,
     teInvalidTicket = 4108,
-};
-
-// Request and Exchange are MetaTrader 5's: the MT4 server takes Request as Instant and Exchange as
-// Market.
-enum class TExecution { Instant, Market, Request, Exchange };
-
-// SYMBOL_FILLING_MODE's flags
-// (https://www.mql5.com/en/docs/constants/environment_state/marketinfoconstants).
-constexpr int sfFok = 1;
-constexpr int sfIoc = 2;
-
-struct TSymbolRules {
-    std::string Name;
-    int Digits = 5;
-    double Point = 0.00001;
-    TExecution Execution = TExecution::Instant;
-    int StopLevel = 0;   // points between the market and a stop or target
-    int FreezeLevel = 0; // points within which an order's stops can no longer be changed
-    double MinLot = 0.01;
-    double LotStep = 0.01;
-    double MaxLot = 100;
-    double VolumeLimit = 0;       // MT5: most lots of one symbol open in one direction (0: none)
-    int FillingModes = sfFok;     // MT5: the filling policies allowed besides the execution's own
-    double ContractSize = 100000; // units of the base currency per lot
-    bool DollarIsBase = false;    // profit in the quote currency, converted at the close price
-    bool TradeAllowed = true;
-    bool MarketOpen = true;
 };
 
 struct TServerOrder {
@@ -117,37 +90,17 @@ struct TServerRequest {
     int Answer = teNone;
 };
 
-// What happens to one request instead of the normal rules.
-struct TFault {
-    static constexpr long long Never = 1LL << 50; // ListAfterMs beyond any wait of a test
-
-    int Error = teNone;        // the answer
-    bool PlaceAnyway = false;  // with an error: the order is opened all the same
-    double MoveBidPoints = 0;  // the market moves before the server answers (requotes, slippage)
-    long long ListAfterMs = 0; // with PlaceAnyway: the terminal lists the order only this late
-    double FillLots = 0;       // MT5: the market has only this many lots for the deal (0: enough)
-};
-
-class TTradeServer {
+// The market's symbols, quotes, slippage, clock and lock are TMarket's (Market.h).
+class TTradeServer : public TMarket {
 public:
-    using TClock = std::function<long long()>; // milliseconds, monotonic
-
     explicit TTradeServer(TClock AClock);
-
-    void AddSymbol(const TSymbolRules& ARules);
-    std::optional<TSymbolRules> Rules(const std::string& ASymbol) const;
-    void SetRules(const TSymbolRules& ARules);
 
     // A new quote; closes what reached its stop or target and returns those orders.
     std::vector<TServerOrder> SetQuote(const std::string& ASymbol, double ABid, double AAsk);
-    // Bid and ask of a symbol; false for an unknown one.
-    bool Quote(const std::string& ASymbol, double& ABid, double& AAsk) const;
 
     // Injected answers, used in order by the following sends or modifies.
-    void InjectSendFaults(const std::vector<TFault>& AFaults);
-    void InjectModifyFaults(const std::vector<TFault>& AFaults);
-    // Fills under market execution move against the trader by this many points.
-    void SetMarketSlippage(double APoints);
+    void InjectSendFaults(const std::vector<TFault>& AFaults) { Inject(fqOpen, AFaults); }
+    void InjectModifyFaults(const std::vector<TFault>& AFaults) { Inject(fqStops, AFaults); }
     // The server keeps the first AKeep characters of every new order's comment and puts ATail
     // after them, as the OrderSend reference allows it to.
     void SetCommentEnd(std::size_t AKeep, const std::string& ATail);
@@ -155,12 +108,10 @@ public:
     // The terminal logs in to another account: new orders are its, and the terminal lists only
     // its orders. The first account is 1.
     void Login(int AAccount);
-    int Account() const;
+    int Account() const { return Locked(FAccount); }
     // The ticket of the next order. Tickets are unique on one server; an account at another
     // broker may well have orders with the same numbers as this one.
     void SetNextTicket(int ATicket);
-    // The server's clock in milliseconds.
-    long long Now() const;
 
     // OrderSend for a buy or a sell: the ticket, or -1 with AError set.
     int Send(const std::string& ASymbol, int AType, double ALots, double APrice, int ASlippage,
@@ -177,38 +128,19 @@ public:
     // The whole book, as placed, whatever the terminal lists: for the tests and the demo.
     std::vector<TServerOrder> OpenOrders() const;
     std::optional<TServerOrder> Order(int ATicket) const;
-    std::vector<TServerOrder> AllOrders() const;
-    std::vector<TServerRequest> Requests() const;
+    std::vector<TServerOrder> AllOrders() const { return Locked(FOrders); }
+    std::vector<TServerRequest> Requests() const { return Locked(FRequests); }
     void ClearRequests();
 
 private:
-    struct TMarket {
-        TSymbolRules Rules;
-        double Bid = 0;
-        double Ask = 0;
-    };
-    TMarket* Find(const std::string& ASymbol);
-    const TMarket* Find(const std::string& ASymbol) const;
     bool Listed(const TServerOrder& AOrder) const;
-    static std::optional<TFault> Next(std::deque<TFault>& AFaults);
-    void MoveMarket(TMarket& AMarket, double APoints);
-    void Revalue(TServerOrder& AOrder, const TMarket& AMarket);
-    int CheckStops(const TMarket& AMarket, int AType, double AStopLoss, double ATakeProfit) const;
+    int CheckStops(const TQuote& AQuote, int AType, double AStopLoss, double ATakeProfit) const;
 
-    TClock FClock;
-    mutable std::mutex FLock; // guards everything below
-    std::vector<TMarket> FMarkets;
+    // Guarded by the market's lock.
     std::vector<TServerOrder> FOrders;
     std::vector<TServerRequest> FRequests;
-    std::deque<TFault> FSendFaults;
-    std::deque<TFault> FModifyFaults;
-    double FMarketSlippage = 0;
     std::optional<std::size_t> FCommentKeep;
     std::string FCommentTail;
     int FAccount = 1;
     int FNextTicket = 1;
 };
-
-// Profit in dollars of an order closed at `AClose`.
-double OrderProfit(const TSymbolRules& ARules, int AType, double ALots, double AOpen,
-                   double AClose);

@@ -11,81 +11,32 @@ using market_rules::Tolerance;
 
 namespace {
 
-std::optional<TFault> Next(std::deque<TFault>& AFaults) {
-    if (AFaults.empty())
-        return std::nullopt;
-    TFault fault = AFaults.front();
-    AFaults.pop_front();
-    return fault;
-}
-
 int Opposite(int AType) {
     return AType == otBuy ? otSell : otBuy;
 }
 
 } // namespace
 
-TTradeServer5::TTradeServer5(TClock AClock) : FClock(std::move(AClock)) {
+TTradeServer5::TTradeServer5(TClock AClock) : TMarket(std::move(AClock)) {
     FAccounts[1] = {true, 10000};
-}
-
-void TTradeServer5::AddSymbol(const TSymbolRules& ARules) {
-    std::lock_guard lock(FLock);
-    FMarkets.push_back({ARules, 0, 0});
-}
-
-std::optional<TSymbolRules> TTradeServer5::Rules(const std::string& ASymbol) const {
-    std::lock_guard lock(FLock);
-    if (const TMarket* market = Find(ASymbol))
-        return market->Rules;
-    return std::nullopt;
-}
-
-void TTradeServer5::SetRules(const TSymbolRules& ARules) {
-    std::lock_guard lock(FLock);
-    if (TMarket* market = Find(ARules.Name))
-        market->Rules = ARules;
-}
-
-TTradeServer5::TMarket* TTradeServer5::Find(const std::string& ASymbol) {
-    for (TMarket& market : FMarkets)
-        if (market.Rules.Name == ASymbol)
-            return &market;
-    return nullptr;
-}
-
-const TTradeServer5::TMarket* TTradeServer5::Find(const std::string& ASymbol) const {
-    return const_cast<TTradeServer5*>(this)->Find(ASymbol);
-}
-
-void TTradeServer5::Revalue(TPosition5& APosition, const TMarket& AMarket) const {
-    APosition.Profit =
-        OrderProfit(AMarket.Rules, APosition.Type, APosition.Volume, APosition.PriceOpen,
-                    ClosingPrice(APosition.Type, AMarket.Bid, AMarket.Ask));
 }
 
 std::vector<TDeal5> TTradeServer5::SetQuote(const std::string& ASymbol, double ABid, double AAsk) {
     std::lock_guard lock(FLock);
     std::vector<TDeal5> closed;
-    TMarket* market = Find(ASymbol);
-    if (!market)
+    const TQuote* quote = Tick(ASymbol, ABid, AAsk);
+    if (!quote)
         return closed;
-    market->Bid = ABid;
-    market->Ask = AAsk;
     for (auto it = FPositions.begin(); it != FPositions.end();) {
         TPosition5& position = *it;
         if (position.Symbol != ASymbol) {
             ++it;
             continue;
         }
-        Revalue(position, *market);
-        const double price = ClosingPrice(position.Type, ABid, AAsk);
-        const bool buy = position.Type == otBuy;
-        const bool stopped = position.StopLoss != 0 &&
-                             (buy ? price <= position.StopLoss : price >= position.StopLoss);
-        const bool target = position.TakeProfit != 0 &&
-                            (buy ? price >= position.TakeProfit : price <= position.TakeProfit);
-        if (!stopped && !target) {
+        position.Profit = ProfitNow(*quote, position.Type, position.Volume, position.PriceOpen);
+        const market_rules::TStopHit hit = market_rules::StopHit(
+            position.Type, ABid, AAsk, position.StopLoss, position.TakeProfit);
+        if (hit == market_rules::shNone) {
             ++it;
             continue;
         }
@@ -97,12 +48,12 @@ std::vector<TDeal5> TTradeServer5::SetQuote(const std::string& ASymbol, double A
         deal.Type = Opposite(position.Type);
         deal.Entry = deOut;
         deal.Volume = position.Volume;
-        deal.Price = price;
+        deal.Price = ClosingPrice(position.Type, ABid, AAsk);
         deal.Profit = position.Profit;
         deal.StopLoss = position.StopLoss;
         deal.TakeProfit = position.TakeProfit;
         deal.Magic = position.Magic;
-        deal.Comment = stopped ? "sl" : "tp";
+        deal.Comment = hit == market_rules::shStopLoss ? "sl" : "tp";
         deal.Time = std::max<long long>(1, FClock());
         deal.Account = position.Account;
         deal.ListedAt = deal.Time;
@@ -116,40 +67,10 @@ std::vector<TDeal5> TTradeServer5::SetQuote(const std::string& ASymbol, double A
     return closed;
 }
 
-bool TTradeServer5::Quote(const std::string& ASymbol, double& ABid, double& AAsk) const {
-    std::lock_guard lock(FLock);
-    const TMarket* market = Find(ASymbol);
-    if (!market)
-        return false;
-    ABid = market->Bid;
-    AAsk = market->Ask;
-    return true;
-}
-
-void TTradeServer5::InjectDealFaults(const std::vector<TFault>& AFaults) {
-    std::lock_guard lock(FLock);
-    FDealFaults.insert(FDealFaults.end(), AFaults.begin(), AFaults.end());
-}
-
-void TTradeServer5::InjectSltpFaults(const std::vector<TFault>& AFaults) {
-    std::lock_guard lock(FLock);
-    FSltpFaults.insert(FSltpFaults.end(), AFaults.begin(), AFaults.end());
-}
-
-void TTradeServer5::SetMarketSlippage(double APoints) {
-    std::lock_guard lock(FLock);
-    FMarketSlippage = APoints;
-}
-
 void TTradeServer5::Login(int AAccount, bool AHedging, double ABalance) {
     std::lock_guard lock(FLock);
     FAccount = AAccount;
     FAccounts.try_emplace(AAccount, TAccount{AHedging, ABalance});
-}
-
-int TTradeServer5::Account() const {
-    std::lock_guard lock(FLock);
-    return FAccount;
 }
 
 bool TTradeServer5::Hedging() const {
@@ -165,10 +86,6 @@ double TTradeServer5::Balance() const {
 void TTradeServer5::SetNextTicket(long long ATicket) {
     std::lock_guard lock(FLock);
     FNextTicket = ATicket;
-}
-
-long long TTradeServer5::Now() const {
-    return FClock();
 }
 
 bool TTradeServer5::FillingAllowed(const TSymbolRules& ARules, int AFilling) {
@@ -187,9 +104,9 @@ bool TTradeServer5::FillingAllowed(const TSymbolRules& ARules, int AFilling) {
 }
 
 // Margin in dollars at the account's leverage; a dollar-quoted symbol is valued at its ask.
-double TTradeServer5::MarginOf(const TMarket& AMarket, double AVolume) const {
-    const double units = AVolume * AMarket.Rules.ContractSize;
-    return (AMarket.Rules.DollarIsBase ? units : units * AMarket.Ask) / Leverage();
+double TTradeServer5::MarginOf(const TQuote& AQuote, double AVolume) const {
+    const double units = AVolume * AQuote.Rules.ContractSize;
+    return (AQuote.Rules.DollarIsBase ? units : units * AQuote.Ask) / Leverage();
 }
 
 double TTradeServer5::MarginUsed() const {
@@ -200,9 +117,9 @@ double TTradeServer5::MarginUsed() const {
     return margin;
 }
 
-unsigned TTradeServer5::Validate(const TTradeRequest5& ARequest, const TMarket& AMarket,
+unsigned TTradeServer5::Validate(const TTradeRequest5& ARequest, const TQuote& AQuote,
                                  bool ACheckPrice, double& AMargin) const {
-    const TSymbolRules& rules = AMarket.Rules;
+    const TSymbolRules& rules = AQuote.Rules;
     AMargin = 0;
     if (ARequest.Type != otBuy && ARequest.Type != otSell)
         return rcInvalid;
@@ -216,7 +133,7 @@ unsigned TTradeServer5::Validate(const TTradeRequest5& ARequest, const TMarket& 
         return rcInvalidVolume;
     if (!FillingAllowed(rules, ARequest.Filling))
         return rcInvalidFill;
-    const double current = ARequest.Type == otBuy ? AMarket.Ask : AMarket.Bid;
+    const double current = ARequest.Type == otBuy ? AQuote.Ask : AQuote.Bid;
     if (rules.Execution == TExecution::Instant || rules.Execution == TExecution::Request) {
         if (!std::isfinite(ARequest.Price) || ARequest.Price <= 0)
             return rcInvalidPrice;
@@ -244,12 +161,12 @@ unsigned TTradeServer5::Validate(const TTradeRequest5& ARequest, const TMarket& 
             added = sameDirection;
         }
     }
-    if (!market_rules::StopsFit(rules, AMarket.Bid, AMarket.Ask, resulting, ARequest.StopLoss,
+    if (!market_rules::StopsFit(rules, AQuote.Bid, AQuote.Ask, resulting, ARequest.StopLoss,
                                 ARequest.TakeProfit))
         return rcInvalidStops;
     if (rules.VolumeLimit > 0 && sameDirection > rules.VolumeLimit * (1 + Tolerance))
         return rcLimitVolume;
-    AMargin = MarginOf(AMarket, added);
+    AMargin = MarginOf(AQuote, added);
     double equity = FAccounts.at(FAccount).Balance;
     for (const TPosition5& position : FPositions)
         if (position.Account == FAccount)
@@ -264,17 +181,12 @@ TTradeResult5 TTradeServer5::Send(const TTradeRequest5& ARequest) {
     FRequests.push_back({ARequest, {}});
     TTradeResult5 result;
     if (ARequest.Action == taSltp) {
-        result = SetStops(ARequest, Next(FSltpFaults));
+        result = SetStops(ARequest);
     } else if (ARequest.Action != taDeal) {
         result.Retcode = rcInvalid;
-    } else if (TMarket* market = Find(ARequest.Symbol)) {
-        const std::optional<TFault> fault = Next(FDealFaults);
-        if (fault && fault->MoveBidPoints != 0) {
-            const double move = fault->MoveBidPoints * market->Rules.Point;
-            market->Bid = market_rules::RoundToDigits(market->Bid + move, market->Rules.Digits);
-            market->Ask = market_rules::RoundToDigits(market->Ask + move, market->Rules.Digits);
-        }
-        if (fault && fault->Error != teNone && !fault->PlaceAnyway) {
+    } else if (TQuote* market = Find(ARequest.Symbol)) {
+        const std::optional<TFault> fault = NextFault(fqOpen, market);
+        if (fault && fault->Error != 0 && !fault->PlaceAnyway) {
             result.Retcode = static_cast<unsigned>(fault->Error);
         } else {
             double margin = 0;
@@ -291,16 +203,11 @@ TTradeResult5 TTradeServer5::Send(const TTradeRequest5& ARequest) {
     return result;
 }
 
-TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMarket,
+TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote,
                                   const std::optional<TFault>& AFault) {
-    const TSymbolRules& rules = AMarket.Rules;
+    const TSymbolRules& rules = AQuote.Rules;
     TTradeResult5 result;
-    const double current = ARequest.Type == otBuy ? AMarket.Ask : AMarket.Bid;
-    double price = current;
-    if (rules.Execution == TExecution::Market || rules.Execution == TExecution::Exchange) {
-        price = current + (ARequest.Type == otBuy ? 1 : -1) * FMarketSlippage * rules.Point;
-        price = market_rules::RoundToDigits(price, rules.Digits);
-    }
+    const double price = FillPrice(AQuote, ARequest.Type);
     double volume = ARequest.Volume;
     if (AFault && AFault->FillLots > 0 && AFault->FillLots < volume - Tolerance) {
         // Fill or Kill takes all or nothing; the others take what the market has. A Return
@@ -316,7 +223,7 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMark
             return result;
         }
     }
-    const bool unclear = AFault && AFault->Error != teNone;
+    const bool unclear = AFault && AFault->Error != 0;
     const long long now = FClock();
     const long long listedAt = now + (unclear ? std::max(AFault->ListAfterMs, 0LL) : 0);
 
@@ -350,7 +257,7 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMark
         position.Time = position.TimeUpdate = now;
         position.Account = FAccount;
         position.ListedAt = listedAt;
-        Revalue(position, AMarket);
+        position.Profit = ProfitNow(AQuote, AType, AVolume, price);
         FPositions.push_back(position);
         return position.Identifier;
     };
@@ -406,7 +313,7 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMark
         }
         for (TPosition5& p : FPositions)
             if (p.Identifier == deal.PositionId)
-                Revalue(p, AMarket);
+                p.Profit = ProfitNow(AQuote, p.Type, p.Volume, p.PriceOpen);
     }
     FDeals.push_back(deal);
     FOrders.push_back({deal.Order, deal.PositionId, rules.Name, ARequest.Type, ARequest.Filling,
@@ -426,8 +333,7 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TMarket& AMark
     return result;
 }
 
-TTradeResult5 TTradeServer5::SetStops(const TTradeRequest5& ARequest,
-                                      const std::optional<TFault>& AFault) {
+TTradeResult5 TTradeServer5::SetStops(const TTradeRequest5& ARequest) {
     TTradeResult5 result;
     const auto answer = [&](unsigned ARetcode) {
         result.Retcode = ARetcode;
@@ -436,19 +342,19 @@ TTradeResult5 TTradeServer5::SetStops(const TTradeRequest5& ARequest,
     const auto it = std::find_if(FPositions.begin(), FPositions.end(), [&](const TPosition5& p) {
         return p.Ticket == ARequest.Position && p.Account == FAccount;
     });
-    if (it == FPositions.end() || (!ARequest.Symbol.empty() && ARequest.Symbol != it->Symbol))
+    const bool found =
+        it != FPositions.end() && (ARequest.Symbol.empty() || ARequest.Symbol == it->Symbol);
+    // The request takes its fault even when it names no position of this account.
+    TQuote* quote = found ? Find(it->Symbol) : nullptr;
+    const std::optional<TFault> fault = NextFault(fqStops, quote);
+    if (!found)
         return answer(rcInvalid);
     TPosition5& position = *it;
-    TMarket& market = *Find(position.Symbol);
-    if (AFault && AFault->MoveBidPoints != 0) {
-        const double move = AFault->MoveBidPoints * market.Rules.Point;
-        market.Bid = market_rules::RoundToDigits(market.Bid + move, market.Rules.Digits);
-        market.Ask = market_rules::RoundToDigits(market.Ask + move, market.Rules.Digits);
-    }
+    TQuote& market = *quote;
     result.Bid = market.Bid;
     result.Ask = market.Ask;
-    if (AFault && AFault->Error != teNone && !AFault->PlaceAnyway)
-        return answer(static_cast<unsigned>(AFault->Error));
+    if (fault && fault->Error != 0 && !fault->PlaceAnyway)
+        return answer(static_cast<unsigned>(fault->Error));
     const TSymbolRules& rules = market.Rules;
     if (!std::isfinite(ARequest.StopLoss) || !std::isfinite(ARequest.TakeProfit))
         return answer(rcInvalidStops);
@@ -463,8 +369,8 @@ TTradeResult5 TTradeServer5::SetStops(const TTradeRequest5& ARequest,
         return answer(rcInvalidStops);
     position.StopLoss = ARequest.StopLoss;
     position.TakeProfit = ARequest.TakeProfit;
-    if (AFault && AFault->Error != teNone)
-        return answer(static_cast<unsigned>(AFault->Error));
+    if (fault && fault->Error != 0)
+        return answer(static_cast<unsigned>(fault->Error));
     return answer(rcDone);
 }
 
@@ -484,13 +390,12 @@ TTradeCheck5 TTradeServer5::Check(const TTradeRequest5& ARequest) const {
         if (it == FPositions.end()) {
             check.Retcode = rcInvalid;
         } else {
-            const TMarket& market = *Find(it->Symbol);
+            const TQuote& market = *Find(it->Symbol);
             if (!market_rules::StopsFit(market.Rules, market.Bid, market.Ask, it->Type,
                                         ARequest.StopLoss, ARequest.TakeProfit))
                 check.Retcode = rcInvalidStops;
         }
-    } else if (const TMarket* market =
-                   ARequest.Action == taDeal ? Find(ARequest.Symbol) : nullptr) {
+    } else if (const TQuote* market = ARequest.Action == taDeal ? Find(ARequest.Symbol) : nullptr) {
         double margin = 0;
         check.Retcode = Validate(ARequest, *market, false, margin);
         check.Margin += margin;
@@ -521,26 +426,6 @@ std::vector<TDeal5> TTradeServer5::ListedDeals() const {
         if (Listed(deal.ListedAt, deal.Account))
             listed.push_back(deal);
     return listed;
-}
-
-std::vector<TPosition5> TTradeServer5::Positions() const {
-    std::lock_guard lock(FLock);
-    return FPositions;
-}
-
-std::vector<TDeal5> TTradeServer5::Deals() const {
-    std::lock_guard lock(FLock);
-    return FDeals;
-}
-
-std::vector<TOrder5> TTradeServer5::Orders() const {
-    std::lock_guard lock(FLock);
-    return FOrders;
-}
-
-std::vector<TServerRequest5> TTradeServer5::Requests() const {
-    std::lock_guard lock(FLock);
-    return FRequests;
 }
 
 void TTradeServer5::ClearRequests() {

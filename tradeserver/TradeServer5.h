@@ -1,10 +1,10 @@
 #pragma once
-// A simulated MetaTrader 5 trade server beside the MT4 one (TradeServer.h), sharing its symbols,
-// faults and market rules: market deals with positions, deals and orders, each with its ticket;
-// netting and hedging accounts; filling policies by execution mode; position stops set with
-// TRADE_ACTION_SLTP; stop and freeze levels; and MT5's return codes. Faults are injected per
-// request as for MT4, including an unclear answer whose deal is listed only later.
-// Platform-free; every public member may be called from any thread (one mutex guards the book).
+// A simulated MetaTrader 5 trade server on the market it shares with the MT4 one (Market.h):
+// market deals with positions, deals and orders, each with its ticket; netting and hedging
+// accounts; filling policies by execution mode; position stops set with TRADE_ACTION_SLTP; stop
+// and freeze levels; and MT5's return codes. Faults are injected per request as for MT4,
+// including an unclear answer whose deal is listed only later. Platform-free; every public
+// member may be called from any thread (the market's lock guards the book).
 //
 // The rules follow the MQL5 reference and the terminal's help:
 //   return codes https://www.mql5.com/en/docs/constants/errorswarnings/enum_trade_return_codes
@@ -18,15 +18,11 @@
 //                      https://www.mql5.com/en/docs/constants/tradingconstants/dealproperties
 //   netting, hedging   https://www.mql5.com/en/book/automation/account/account_netting_hedge
 
-#include <deque>
-#include <functional>
 #include <map>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tradeserver/TradeServer.h"
+#include "tradeserver/Market.h"
 
 // MqlTradeResult::retcode, with MT5's values.
 enum TRetcode : unsigned {
@@ -162,35 +158,26 @@ struct TServerRequest5 {
     TTradeResult5 Result;
 };
 
-class TTradeServer5 {
+// The market's symbols, quotes, slippage, clock and lock are TMarket's (Market.h).
+class TTradeServer5 : public TMarket {
 public:
-    using TClock = std::function<long long()>; // milliseconds, monotonic
-
     explicit TTradeServer5(TClock AClock);
-
-    void AddSymbol(const TSymbolRules& ARules);
-    std::optional<TSymbolRules> Rules(const std::string& ASymbol) const;
-    void SetRules(const TSymbolRules& ARules);
 
     // A new quote; closes the positions that reached their stop or target and returns the deals.
     std::vector<TDeal5> SetQuote(const std::string& ASymbol, double ABid, double AAsk);
-    bool Quote(const std::string& ASymbol, double& ABid, double& AAsk) const;
 
     // Injected answers, used in order by the following deals or SLTP requests.
-    void InjectDealFaults(const std::vector<TFault>& AFaults);
-    void InjectSltpFaults(const std::vector<TFault>& AFaults);
-    // Deals under market and exchange execution fill this many points against the trader.
-    void SetMarketSlippage(double APoints);
+    void InjectDealFaults(const std::vector<TFault>& AFaults) { Inject(fqOpen, AFaults); }
+    void InjectSltpFaults(const std::vector<TFault>& AFaults) { Inject(fqStops, AFaults); }
 
     // The terminal logs in to an account; an account seen first gets this mode and balance.
     // The first account is 1, hedging, with 10000 dollars at 1:100.
     void Login(int AAccount, bool AHedging = true, double ABalance = 10000);
-    int Account() const;
+    int Account() const { return Locked(FAccount); }
     bool Hedging() const;
     double Balance() const;
     double Leverage() const { return 100; }
     void SetNextTicket(long long ATicket);
-    long long Now() const;
 
     // OrderSend for TRADE_ACTION_DEAL (buy or sell at market) and TRADE_ACTION_SLTP.
     TTradeResult5 Send(const TTradeRequest5& ARequest);
@@ -202,46 +189,33 @@ public:
     std::vector<TDeal5> ListedDeals() const;
 
     // The whole book, whatever the terminal lists: for the tests and the demo.
-    std::vector<TPosition5> Positions() const;
-    std::vector<TDeal5> Deals() const;
-    std::vector<TOrder5> Orders() const;
-    std::vector<TServerRequest5> Requests() const;
+    std::vector<TPosition5> Positions() const { return Locked(FPositions); }
+    std::vector<TDeal5> Deals() const { return Locked(FDeals); }
+    std::vector<TOrder5> Orders() const { return Locked(FOrders); }
+    std::vector<TServerRequest5> Requests() const { return Locked(FRequests); }
     void ClearRequests();
 
 private:
-    struct TMarket {
-        TSymbolRules Rules;
-        double Bid = 0;
-        double Ask = 0;
-    };
     struct TAccount {
         bool Hedging = true;
         double Balance = 0;
     };
-    TMarket* Find(const std::string& ASymbol);
-    const TMarket* Find(const std::string& ASymbol) const;
     bool Listed(long long AListedAt, int AAccount) const;
     // The answer the rules give a request, before any deal is made; rcNone when it is taken.
-    unsigned Validate(const TTradeRequest5& ARequest, const TMarket& AMarket, bool ACheckPrice,
+    unsigned Validate(const TTradeRequest5& ARequest, const TQuote& AQuote, bool ACheckPrice,
                       double& AMargin) const;
     static bool FillingAllowed(const TSymbolRules& ARules, int AFilling);
-    double MarginOf(const TMarket& AMarket, double AVolume) const;
+    double MarginOf(const TQuote& AQuote, double AVolume) const;
     double MarginUsed() const;
-    TTradeResult5 Deal(const TTradeRequest5& ARequest, TMarket& AMarket,
+    TTradeResult5 Deal(const TTradeRequest5& ARequest, TQuote& AQuote,
                        const std::optional<TFault>& AFault);
-    TTradeResult5 SetStops(const TTradeRequest5& ARequest, const std::optional<TFault>& AFault);
-    void Revalue(TPosition5& APosition, const TMarket& AMarket) const;
+    TTradeResult5 SetStops(const TTradeRequest5& ARequest);
 
-    TClock FClock;
-    mutable std::mutex FLock; // guards everything below
-    std::vector<TMarket> FMarkets;
+    // Guarded by the market's lock.
     std::vector<TPosition5> FPositions; // open ones; a closed position leaves only its deals
     std::vector<TDeal5> FDeals;
     std::vector<TOrder5> FOrders;
     std::vector<TServerRequest5> FRequests;
-    std::deque<TFault> FDealFaults;
-    std::deque<TFault> FSltpFaults;
-    double FMarketSlippage = 0;
     std::map<int, TAccount> FAccounts;
     int FAccount = 1;
     long long FNextTicket = 1000;

@@ -38,42 +38,25 @@ bool TMqlProgram::RefreshRates() {
 }
 
 double TMqlProgram::MarketInfo(const string& ASymbol, int AType) {
-    const auto rules = FServer.Rules(ASymbol.Std());
-    if (!rules) {
+    const auto symbol = FServer.Quoted(ASymbol.Std());
+    if (!symbol) {
         FLastError = ERR_UNKNOWN_SYMBOL;
         return 0;
     }
-    double bid = 0;
-    double ask = 0;
-    FServer.Quote(ASymbol.Std(), bid, ask);
-    switch (AType) {
-    case MODE_BID:
-        return bid;
-    case MODE_ASK:
-        return ask;
-    case MODE_POINT:
-        return rules->Point;
-    case MODE_DIGITS:
-        return rules->Digits;
-    case MODE_SPREAD:
-        return std::round((ask - bid) / rules->Point);
-    case MODE_STOPLEVEL:
-        return rules->StopLevel;
-    case MODE_LOTSIZE:
-        return rules->ContractSize;
-    case MODE_TRADEALLOWED:
-        return rules->TradeAllowed;
-    case MODE_MINLOT:
-        return rules->MinLot;
-    case MODE_LOTSTEP:
-        return rules->LotStep;
-    case MODE_MAXLOT:
-        return rules->MaxLot;
-    case MODE_FREEZELEVEL:
-        return rules->FreezeLevel;
-    }
-    FLastError = ERR_INVALID_FUNCTION_PARAMVALUE;
-    return 0;
+    const TSymbolRules& rules = symbol->Rules;
+    return Property<double>(AType,
+                            {{MODE_BID, symbol->Bid},
+                             {MODE_ASK, symbol->Ask},
+                             {MODE_POINT, rules.Point},
+                             {MODE_DIGITS, rules.Digits},
+                             {MODE_SPREAD, std::round((symbol->Ask - symbol->Bid) / rules.Point)},
+                             {MODE_STOPLEVEL, rules.StopLevel},
+                             {MODE_LOTSIZE, rules.ContractSize},
+                             {MODE_TRADEALLOWED, rules.TradeAllowed},
+                             {MODE_MINLOT, rules.MinLot},
+                             {MODE_LOTSTEP, rules.LotStep},
+                             {MODE_MAXLOT, rules.MaxLot},
+                             {MODE_FREEZELEVEL, rules.FreezeLevel}});
 }
 
 mql_long TMqlProgram::SymbolInfoInteger(const string& ASymbol, int AProperty) {

@@ -3,13 +3,13 @@
 // predefined variables, the error codes and the market and trade functions with the signatures
 // and the documented behaviour of the MQL4 reference (the page is named above each group); what
 // MQL5 shares is in MqlCommon.h. The
-// translator (mql4/mq4tocpp.pl) puts the expert into namespace mql4 as a class derived from
+// translator (mql/mqltocpp.pl) puts the expert into namespace mql4 as a class derived from
 // TMqlProgram, so that each chart's expert is one object whose globals live as long as it does.
 // Platform-free.
 
 #include <optional>
 
-#include "mql4/runtime/MqlCommon.h"
+#include "mql/runtime/MqlCommon.h"
 #include "tradeserver/TradeServer.h"
 
 namespace mql4 {

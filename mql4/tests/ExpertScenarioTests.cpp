@@ -17,32 +17,6 @@ constexpr int Sell = 2;
 constexpr double Inf = std::numeric_limits<double>::infinity();
 const double NaN = std::nan("");
 
-TInputs Inputs(double ALots, double AStopLoss, double ATakeProfit, double ATrailing = 0) {
-    TInputs inputs;
-    inputs.InpLots = ALots;
-    inputs.InpStopLossPips = AStopLoss;
-    inputs.InpTakeProfitPips = ATakeProfit;
-    inputs.InpTrailingStopPips = ATrailing;
-    return inputs;
-}
-
-bool Contains(const std::string& AText, const std::string& APart) {
-    return AText.find(APart) != std::string::npos;
-}
-
-// Moves EURUSD's bid in steps of one point from `AFrom` to `ATo` with a 1.2-pip spread, a tick
-// for each.
-void Walk(TExpertKit& AKit, std::vector<TExpertKit::TExpert*> AExperts, double AFrom, double ATo) {
-    const int steps = static_cast<int>(std::lround((ATo - AFrom) / 0.00001));
-    for (int i = 1; i <= std::abs(steps); ++i) {
-        const double bid = std::round((AFrom + (steps > 0 ? i : -i) * 0.00001) * 1e5) / 1e5;
-        AKit.Quote("EURUSD", bid, std::round((bid + 0.00012) * 1e5) / 1e5);
-        AKit.Host.Now += 100;
-        for (auto* expert : AExperts)
-            expert->Tick();
-    }
-}
-
 // A trailed buy's stop after the bid rose to ABid: the trailing distance behind it, less at most
 // the one-pip step the stop moves by.
 void ExpectTrailedBehind(const TServerOrder& AOrder, double ABid, double ATrailPips) {
@@ -70,17 +44,9 @@ TEST(ExpertChart, TwoChartsOfOneSymbolEachGetTheirOwnPanelAndRemovingOneLeavesTh
 
 // --- One click, one order, under each fault -------------------------------------------------
 
-struct TFaultCase {
-    const char* Name;
-    std::vector<TFault> Faults;
-    int Orders;
-    int Sends;
-    const char* Alert; // part of the one Alert, or "" for none
-};
-
 TEST(ExpertOneClick, IsAtMostOneOrderWhateverTheServerAnswers) {
     const TFault requote{teRequote};
-    const TFaultCase cases[] = {
+    const std::vector<TClickCase> cases = {
         {"one requote", {requote}, 1, 2, ""},
         {"off quotes", {{teOffQuotes}}, 1, 2, ""},
         {"price changed", {{tePriceChanged}}, 1, 2, ""},
@@ -99,34 +65,21 @@ TEST(ExpertOneClick, IsAtMostOneOrderWhateverTheServerAnswers) {
         {"market closed", {{teMarketClosed}}, 0, 1, "the market is closed"},
         {"too frequent", {{teTooFrequentRequests}}, 0, 1, "too frequent requests"},
     };
-    for (const TFaultCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TExpertKit kit;
-        auto& expert = kit.Attach("EURUSD");
-        kit.Server.InjectSendFaults(c.Faults);
-        const long long start = kit.Host.Now;
-        kit.Click(expert, Buy);
-        EXPECT_EQ(static_cast<int>(kit.Server.AllOrders().size()), c.Orders);
-        EXPECT_EQ(static_cast<int>(kit.Sends().size()), c.Sends);
-        EXPECT_LE(kit.Host.Now - start, 2500) << "retries go on for about two seconds at most";
-        if (*c.Alert) {
-            ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], c.Alert)) << kit.Host.Alerts[0];
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], "Pellith EURUSD: buy 0.10 not sent: "))
-                << kit.Host.Alerts[0];
-        } else {
-            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
-        }
-        // Every send of the click carries the same request; nothing more comes later.
-        for (const TServerRequest& send : kit.Sends()) {
-            EXPECT_EQ(send.Type, otBuy);
-            EXPECT_DOUBLE_EQ(send.Lots, 0.10);
-        }
-        const std::size_t requests = kit.Server.Requests().size();
-        expert.Timer();
-        expert.Tick();
-        EXPECT_EQ(kit.Server.Requests().size(), requests);
-    }
+    ClickUnderEachCase<TExpertKit>(
+        cases, "Pellith EURUSD: buy 0.10 not sent: ",
+        [](TExpertKit& AKit, TExpertKit::TExpert& AExpert, const TClickCase& ACase) {
+            EXPECT_EQ(static_cast<int>(AKit.Server.AllOrders().size()), ACase.Trades);
+            EXPECT_EQ(static_cast<int>(AKit.Sends().size()), ACase.Sends);
+            // Every send of the click carries the same request; nothing more comes later.
+            for (const TServerRequest& send : AKit.Sends()) {
+                EXPECT_EQ(send.Type, otBuy);
+                EXPECT_DOUBLE_EQ(send.Lots, 0.10);
+            }
+            const std::size_t requests = AKit.Server.Requests().size();
+            AExpert.Timer();
+            AExpert.Tick();
+            EXPECT_EQ(AKit.Server.Requests().size(), requests);
+        });
 }
 
 // The price clicked bounds every attempt: what the server was asked to accept (the price sent
@@ -157,7 +110,7 @@ TEST(ExpertOneClick, NoAttemptReachesFurtherFromTheClickedPriceThanTheSlippage) 
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         TExpertKit kit;
-        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
         kit.Server.InjectSendFaults(c.Faults);
         kit.Click(expert, Buy);
         const auto sends = kit.Sends();
@@ -244,11 +197,9 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
         kit.Server.SetRules(c.Market ? UnderMarketExecution() : Eurusd());
         if (c.CommentKeep)
             kit.Server.SetCommentEnd(c.CommentKeep, c.CommentKeep == 40 ? " [dealer]" : "");
-        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60, 10));
-        kit.Server.InjectSendFaults({c.Fault});
-        const long long start = kit.Host.Now;
-        kit.Click(expert, Buy);
-        EXPECT_LT(kit.Host.Now - start, 500) << "the click does not wait for the server";
+        auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60, 10));
+        EXPECT_LT(kit.ClickThrough(expert, Buy, {c.Fault}), 500)
+            << "the click does not wait for the server";
         ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
         EXPECT_TRUE(Contains(kit.Host.Alerts[0], "buy 0.10 not confirmed yet: "))
             << kit.Host.Alerts[0];
@@ -273,7 +224,7 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
         EXPECT_NEAR(order.StopLoss, order.OpenPrice - 0.0030, 1e-9);
         EXPECT_NEAR(order.TakeProfit, order.OpenPrice + 0.0060, 1e-9);
         // Taken over: trailed by the click's 10 pips.
-        Walk(kit, {&expert}, 1.08450, 1.08700);
+        kit.Walk({&expert}, 1.08450, 1.08700);
         ExpectTrailedBehind(*kit.Server.Order(1), 1.08700, 10);
     }
 }
@@ -286,7 +237,7 @@ TEST(ExpertUnclearAnswer, ALateOrderOfAnEarlierClickIsNotTakenForALaterOne) {
         TExpertKit kit;
         if (keep)
             kit.Server.SetCommentEnd(keep, "");
-        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
         kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 90000}, {teTradeTimeout}});
         kit.Click(expert, Buy);
         kit.Wait(expert, 61000);
@@ -324,7 +275,7 @@ TEST(ExpertUnclearAnswer, AnOrderFoundAfterTheChartChangedSymbolKeepsOrTellsItsS
         SCOPED_TRACE(market ? "market execution" : "instant execution");
         TExpertKit kit;
         kit.Server.SetRules(market ? UnderMarketExecution() : Eurusd());
-        auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
         kit.Server.InjectSendFaults({{teTradeTimeout, true, 0, 3000}});
         kit.Click(expert, Buy);
         expert.ChangeChart("GBPUSD", 1);
@@ -357,7 +308,7 @@ TEST(ExpertUnclearAnswer, AnExpertRemovedWhileLookingSaysTheOrderIsTheTradersToL
 TEST(ExpertUnclearAnswer, ACommonErrorStopsTradingUntilTheTraderClicksAgain) {
     TExpertKit kit;
     kit.Server.SetRules(UnderMarketExecution());
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 10));
     kit.Server.InjectSendFaults({{teCommonError, true, 0, 2000}});
     kit.Click(expert, Buy);
     ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
@@ -369,11 +320,11 @@ TEST(ExpertUnclearAnswer, ACommonErrorStopsTradingUntilTheTraderClicksAgain) {
     EXPECT_TRUE(Contains(kit.Host.Alerts[2], "#1 is open WITHOUT its stop-loss: trading on this "
                                              "chart stopped after the server's common error"))
         << kit.Host.Alerts[2];
-    Walk(kit, {&expert}, 1.08450, 1.08650);
+    kit.Walk({&expert}, 1.08450, 1.08650);
     EXPECT_TRUE(kit.Modifies().empty()) << "a trade request before the trader's next click";
 
     kit.Click(expert, Buy);
-    Walk(kit, {&expert}, 1.08650, 1.08700);
+    kit.Walk({&expert}, 1.08650, 1.08700);
     ASSERT_FALSE(kit.Modifies().empty());
     ExpectTrailedBehind(*kit.Server.Order(1), 1.08700, 10);
 }
@@ -386,7 +337,7 @@ TEST(ExpertExecution, UnderMarketExecutionOpensWithoutStopsAndSetsThemFromTheRea
     rules.Execution = TExecution::Market;
     kit.Server.SetRules(rules);
     kit.Server.SetMarketSlippage(4);
-    auto& expert = kit.Attach("EURUSD", Inputs(0.2, 30, 60));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.2, 30, 60));
     kit.Click(expert, Buy);
     const auto sends = kit.Sends();
     ASSERT_EQ(sends.size(), 1u);
@@ -407,7 +358,7 @@ TEST(ExpertExecution, APositionLeftWithoutItsStopsIsReportedAtOnce) {
     rules.Execution = TExecution::Market;
     kit.Server.SetRules(rules);
     kit.Server.InjectModifyFaults({{teInvalidStops}});
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
     kit.Click(expert, Sell);
     EXPECT_EQ(kit.Server.OpenOrders().size(), 1u);
     ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
@@ -418,7 +369,7 @@ TEST(ExpertExecution, APositionLeftWithoutItsStopsIsReportedAtOnce) {
 
 TEST(ExpertExecution, UnderInstantExecutionStopsFollowASlippedFill) {
     TExpertKit kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
     // The ask moves 2 points, inside the accepted slippage: the fill is at the new price.
     kit.Server.InjectSendFaults({{teNone, false, 2}});
     kit.Click(expert, Buy);
@@ -493,7 +444,7 @@ TEST(ExpertStops, AreMeasuredInPipsOnQuotesOfTwoToFiveDigits) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Symbol);
         TExpertKit kit;
-        TInputs inputs = Inputs(0.1, 30, 60);
+        TInputs inputs = TExpertKit::Inputs(0.1, 30, 60);
         inputs.InpPointsPerPip = c.PointsPerPip;
         auto& expert = kit.Attach(c.Symbol, inputs);
         kit.Click(expert, Buy);
@@ -525,7 +476,8 @@ TEST(ExpertStops, ABadDistanceOrOneInsideTheStopLevelMeansNoOrder) {
         TSymbolRules rules = Eurusd();
         rules.StopLevel = c.StopLevel;
         kit.Server.SetRules(rules);
-        auto& expert = kit.Attach("EURUSD", Inputs(0.1, c.StopLoss, c.TakeProfit, c.Trailing));
+        auto& expert =
+            kit.Attach("EURUSD", TExpertKit::Inputs(0.1, c.StopLoss, c.TakeProfit, c.Trailing));
         kit.Click(expert, Sell);
         EXPECT_TRUE(kit.Sends().empty());
         ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
@@ -539,7 +491,7 @@ TEST(ExpertStops, ZeroMeansNoneAndAStopJustOutsideTheLevelIsSent) {
     rules.StopLevel = 50;
     kit.Server.SetRules(rules);
     // A sell closes at the ask: 5 pips above it is exactly the minimum.
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 5 + 1.2, 0));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 5 + 1.2, 0));
     kit.Click(expert, Sell);
     const auto orders = kit.Server.OpenOrders();
     ASSERT_EQ(orders.size(), 1u) << kit.AlertsText();
@@ -551,11 +503,11 @@ TEST(ExpertStops, ZeroMeansNoneAndAStopJustOutsideTheLevelIsSent) {
 
 TEST(ExpertTrailing, MovesTheStopByAtLeastAStepOnlyTowardsProfit) {
     TExpertKit kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 10));
     kit.Click(expert, Buy);
     ASSERT_EQ(kit.Server.OpenOrders().size(), 1u);
     kit.Server.ClearRequests();
-    Walk(kit, {&expert}, 1.08450, 1.08750); // a 30-pip climb
+    kit.Walk({&expert}, 1.08450, 1.08750); // a 30-pip climb
     const auto modifies = kit.Modifies();
     RecordProperty("modifications_over_30_pips", static_cast<int>(modifies.size()));
     EXPECT_GE(modifies.size(), 15u);
@@ -565,7 +517,7 @@ TEST(ExpertTrailing, MovesTheStopByAtLeastAStepOnlyTowardsProfit) {
     const double stop = kit.Server.OpenOrders()[0].StopLoss;
     EXPECT_NEAR(stop, 1.08643, 1e-9);
 
-    Walk(kit, {&expert}, 1.08750, 1.08700); // back down: the stop stays
+    kit.Walk({&expert}, 1.08750, 1.08700); // back down: the stop stays
     EXPECT_EQ(kit.Modifies().size(), modifies.size());
     EXPECT_EQ(kit.Server.OpenOrders()[0].StopLoss, stop);
 }
@@ -575,10 +527,10 @@ TEST(ExpertTrailing, NeverInsideTheFreezeLevelAndTellsTheJournalOnce) {
     TSymbolRules rules = Eurusd();
     rules.FreezeLevel = 30;
     kit.Server.SetRules(rules);
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 2));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 2));
     kit.Click(expert, Buy);
     kit.Server.ClearRequests();
-    Walk(kit, {&expert}, 1.08450, 1.08650);
+    kit.Walk({&expert}, 1.08450, 1.08650);
     EXPECT_TRUE(kit.Modifies().empty());
     EXPECT_EQ(kit.JournalWith("trailing stop 2.0 pips of #1 is inside the broker's minimum of "
                               "3.0 pips; its stop is not trailed"),
@@ -588,10 +540,10 @@ TEST(ExpertTrailing, NeverInsideTheFreezeLevelAndTellsTheJournalOnce) {
 
 TEST(ExpertTrailing, ARepeatedFailureGoesToTheJournalOnce) {
     TExpertKit kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 10));
     kit.Click(expert, Buy);
     kit.Server.InjectModifyFaults(std::vector<TFault>(100, TFault{teTooFrequentRequests}));
-    Walk(kit, {&expert}, 1.08450, 1.08750);
+    kit.Walk({&expert}, 1.08450, 1.08750);
     int told = 0;
     for (const std::string& line : kit.Host.Journal)
         told += Contains(line, "not moved: too frequent requests");
@@ -600,14 +552,14 @@ TEST(ExpertTrailing, ARepeatedFailureGoesToTheJournalOnce) {
 
 TEST(ExpertTrailing, EachChartTrailsOnlyTheOrdersItOpened) {
     TExpertKit kit;
-    auto& trailing = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
-    auto& other = kit.Attach("EURUSD", Inputs(0.2, 30, 0, 0));
+    auto& trailing = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 10));
+    auto& other = kit.Attach("EURUSD", TExpertKit::Inputs(0.2, 30, 0, 0));
     kit.Click(trailing, Buy);
     kit.Click(other, Buy);
     const auto orders = kit.Server.OpenOrders();
     ASSERT_EQ(orders.size(), 2u);
     kit.Server.ClearRequests();
-    Walk(kit, {&trailing, &other}, 1.08450, 1.08650);
+    kit.Walk({&trailing, &other}, 1.08450, 1.08650);
     ASSERT_FALSE(kit.Modifies().empty());
     for (const TServerRequest& modify : kit.Modifies())
         EXPECT_EQ(modify.Ticket, orders[0].Ticket);
@@ -618,15 +570,15 @@ TEST(ExpertTrailing, EachChartTrailsOnlyTheOrdersItOpened) {
 // read 0 passes through "2" on a tick.
 TEST(ExpertTrailing, EachOrderTrailsByTheTrailingStopOfItsOwnClick) {
     TExpertKit kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 0));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 0));
     kit.Click(expert, Buy); // #1, no trailing stop
     kit.Type(expert, 3, 10);
     kit.Click(expert, Buy); // #2, 10 pips
     kit.Server.ClearRequests();
     kit.Type(expert, 3, 2);
-    Walk(kit, {&expert}, 1.08450, 1.08600);
+    kit.Walk({&expert}, 1.08450, 1.08600);
     kit.Type(expert, 3, 25);
-    Walk(kit, {&expert}, 1.08600, 1.08700);
+    kit.Walk({&expert}, 1.08600, 1.08700);
     ASSERT_FALSE(kit.Modifies().empty());
     for (const TServerRequest& modify : kit.Modifies())
         EXPECT_EQ(modify.Ticket, 2);
@@ -640,13 +592,13 @@ TEST(ExpertTrailing, EachOrderTrailsByTheTrailingStopOfItsOwnClick) {
 // T/S of its own click, not by the new session's inputs.
 TEST(ExpertRestart, TakesBackItsOrdersWithTheTrailingStopsOfTheirClicks) {
     TExpertKit kit;
-    auto& first = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& first = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 10));
     kit.Click(first, Buy); // #1, 10 pips
     kit.Type(first, 3, 0);
     kit.Click(first, Buy); // #2, none
-    auto& again = kit.Restart(first, Inputs(0.1, 30, 0, 4));
+    auto& again = kit.Restart(first, TExpertKit::Inputs(0.1, 30, 0, 4));
     kit.Server.ClearRequests();
-    Walk(kit, {&again}, 1.08450, 1.08700);
+    kit.Walk({&again}, 1.08450, 1.08700);
     ASSERT_FALSE(kit.Modifies().empty());
     for (const TServerRequest& modify : kit.Modifies())
         EXPECT_EQ(modify.Ticket, 1);
@@ -683,12 +635,12 @@ TEST(ExpertRestart, AFirstClickAfterARestartNeverTakesOverAnOrderOfTheLastSessio
         TExpertKit kit;
         if (c.CommentKeep)
             kit.Server.SetCommentEnd(c.CommentKeep, "");
-        auto& first = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+        auto& first = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
         kit.Click(first, c.OldSide);
         const TServerOrder old = *kit.Server.Order(1);
         if (c.LoseGlobals)
             kit.Host.GlobalVariables.Lose();
-        auto& again = kit.Restart(first, Inputs(0.1, 30, 60));
+        auto& again = kit.Restart(first, TExpertKit::Inputs(0.1, 30, 60));
         kit.Server.ClearRequests();
         kit.Server.InjectSendFaults({c.FirstAnswer});
         kit.Click(again, Buy);
@@ -719,7 +671,7 @@ TEST(ExpertRestart, AFirstClickAfterARestartNeverTakesOverAnOrderOfTheLastSessio
 // account's own orders when it comes back to it.
 TEST(ExpertAccount, ForgetsThePreviousAccountsOrdersAndTakesBackThisAccountsOwn) {
     TExpertKit kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 0, 10));
     kit.Click(expert, Buy); // #1 of account 1
     kit.Server.SetNextTicket(1);
     kit.ChangeAccount(2);
@@ -727,11 +679,11 @@ TEST(ExpertAccount, ForgetsThePreviousAccountsOrdersAndTakesBackThisAccountsOwn)
     const int manual = kit.Server.Send("EURUSD", otBuy, 1, 1.08462, 3, 0, 0, "", 0, error);
     ASSERT_EQ(manual, 1) << "a manual order of account 2 with the same ticket";
     kit.Server.ClearRequests();
-    Walk(kit, {&expert}, 1.08450, 1.08700);
+    kit.Walk({&expert}, 1.08450, 1.08700);
     EXPECT_TRUE(kit.Modifies().empty()) << "an order of another account's ticket was changed";
 
     kit.ChangeAccount(1);
-    Walk(kit, {&expert}, 1.08700, 1.08750);
+    kit.Walk({&expert}, 1.08700, 1.08750);
     ASSERT_FALSE(kit.Modifies().empty());
     for (const TServerRequest& modify : kit.Modifies())
         EXPECT_EQ(modify.Ticket, 1);
@@ -792,7 +744,7 @@ TEST(ExpertChartChange, NewInputsGiveAPanelWithTheNewInputs) {
     auto& expert = kit.Attach("EURUSD");
     kit.Type(expert, 0, 0.37);
     expert.Tick();
-    expert.ChangeInputs(Inputs(0.5, 20, 40, 5));
+    expert.ChangeInputs(TExpertKit::Inputs(0.5, 20, 40, 5));
     const auto& values = kit.PanelOf(expert).Values;
     EXPECT_EQ(values, (std::array<double, 4>{0.5, 20, 40, 5}));
 }

@@ -18,72 +18,57 @@ void TMql5Program::RefreshPredefined() {
 }
 
 double TMql5Program::SymbolInfoDouble(const string& ASymbol, int AProperty) {
-    const auto rules = FServer.Rules(ASymbol.Std());
-    if (!rules) {
+    const auto symbol = FServer.Quoted(ASymbol.Std());
+    if (!symbol) {
         FLastError = ERR_MARKET_UNKNOWN_SYMBOL;
         return 0;
     }
-    double bid = 0;
-    double ask = 0;
-    FServer.Quote(ASymbol.Std(), bid, ask);
-    switch (AProperty) {
-    case SYMBOL_BID:
-        return bid;
-    case SYMBOL_ASK:
-        return ask;
-    case SYMBOL_POINT:
-        return rules->Point;
-    case SYMBOL_VOLUME_MIN:
-        return rules->MinLot;
-    case SYMBOL_VOLUME_MAX:
-        return rules->MaxLot;
-    case SYMBOL_VOLUME_STEP:
-        return rules->LotStep;
-    case SYMBOL_VOLUME_LIMIT:
-        return rules->VolumeLimit;
-    case SYMBOL_TRADE_CONTRACT_SIZE:
-        return rules->ContractSize;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    const TSymbolRules& rules = symbol->Rules;
+    return Property<double>(AProperty, {{SYMBOL_BID, symbol->Bid},
+                                        {SYMBOL_ASK, symbol->Ask},
+                                        {SYMBOL_POINT, rules.Point},
+                                        {SYMBOL_VOLUME_MIN, rules.MinLot},
+                                        {SYMBOL_VOLUME_MAX, rules.MaxLot},
+                                        {SYMBOL_VOLUME_STEP, rules.LotStep},
+                                        {SYMBOL_VOLUME_LIMIT, rules.VolumeLimit},
+                                        {SYMBOL_TRADE_CONTRACT_SIZE, rules.ContractSize}});
 }
 
+namespace {
+
+// SYMBOL_TRADE_EXEMODE's value for the server's execution mode.
+mql_long ExecutionMode(TExecution AExecution) {
+    switch (AExecution) {
+    case TExecution::Request:
+        return SYMBOL_TRADE_EXECUTION_REQUEST;
+    case TExecution::Instant:
+        return SYMBOL_TRADE_EXECUTION_INSTANT;
+    case TExecution::Market:
+        return SYMBOL_TRADE_EXECUTION_MARKET;
+    case TExecution::Exchange:
+        return SYMBOL_TRADE_EXECUTION_EXCHANGE;
+    }
+    return SYMBOL_TRADE_EXECUTION_INSTANT;
+}
+
+} // namespace
+
 mql_long TMql5Program::SymbolInfoInteger(const string& ASymbol, int AProperty) {
-    const auto rules = FServer.Rules(ASymbol.Std());
-    if (!rules) {
+    const auto symbol = FServer.Quoted(ASymbol.Std());
+    if (!symbol) {
         FLastError = ERR_MARKET_UNKNOWN_SYMBOL;
         return 0;
     }
-    double bid = 0;
-    double ask = 0;
-    FServer.Quote(ASymbol.Std(), bid, ask);
-    switch (AProperty) {
-    case SYMBOL_DIGITS:
-        return rules->Digits;
-    case SYMBOL_SPREAD:
-        return std::lround((ask - bid) / rules->Point);
-    case SYMBOL_TRADE_STOPS_LEVEL:
-        return rules->StopLevel;
-    case SYMBOL_TRADE_FREEZE_LEVEL:
-        return rules->FreezeLevel;
-    case SYMBOL_FILLING_MODE:
-        return rules->FillingModes;
-    case SYMBOL_TRADE_MODE:
-        return rules->TradeAllowed ? SYMBOL_TRADE_MODE_FULL : SYMBOL_TRADE_MODE_DISABLED;
-    case SYMBOL_TRADE_EXEMODE:
-        switch (rules->Execution) {
-        case TExecution::Request:
-            return SYMBOL_TRADE_EXECUTION_REQUEST;
-        case TExecution::Instant:
-            return SYMBOL_TRADE_EXECUTION_INSTANT;
-        case TExecution::Market:
-            return SYMBOL_TRADE_EXECUTION_MARKET;
-        case TExecution::Exchange:
-            return SYMBOL_TRADE_EXECUTION_EXCHANGE;
-        }
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    const TSymbolRules& rules = symbol->Rules;
+    return Property<mql_long>(
+        AProperty, {{SYMBOL_DIGITS, rules.Digits},
+                    {SYMBOL_SPREAD, std::lround((symbol->Ask - symbol->Bid) / rules.Point)},
+                    {SYMBOL_TRADE_STOPS_LEVEL, rules.StopLevel},
+                    {SYMBOL_TRADE_FREEZE_LEVEL, rules.FreezeLevel},
+                    {SYMBOL_FILLING_MODE, rules.FillingModes},
+                    {SYMBOL_TRADE_MODE,
+                     rules.TradeAllowed ? SYMBOL_TRADE_MODE_FULL : SYMBOL_TRADE_MODE_DISABLED},
+                    {SYMBOL_TRADE_EXEMODE, ExecutionMode(rules.Execution)}});
 }
 
 bool TMql5Program::SymbolInfoTick(const string& ASymbol, MqlTick& ATick) {
@@ -102,29 +87,17 @@ bool TMql5Program::SymbolInfoTick(const string& ASymbol, MqlTick& ATick) {
 }
 
 mql_long TMql5Program::AccountInfoInteger(int AProperty) {
-    switch (AProperty) {
-    case ACCOUNT_LOGIN:
-        return FServer.Account();
-    case ACCOUNT_MARGIN_MODE:
-        return FServer.Hedging() ? ACCOUNT_MARGIN_MODE_RETAIL_HEDGING
-                                 : ACCOUNT_MARGIN_MODE_RETAIL_NETTING;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    return Property<mql_long>(
+        AProperty, {{ACCOUNT_LOGIN, FServer.Account()},
+                    {ACCOUNT_MARGIN_MODE, FServer.Hedging() ? ACCOUNT_MARGIN_MODE_RETAIL_HEDGING
+                                                            : ACCOUNT_MARGIN_MODE_RETAIL_NETTING}});
 }
 
 double TMql5Program::AccountInfoDouble(int AProperty) {
     const TTradeCheck5 state = FServer.Check({});
-    switch (AProperty) {
-    case ACCOUNT_BALANCE:
-        return state.Balance;
-    case ACCOUNT_EQUITY:
-        return state.Equity;
-    case ACCOUNT_MARGIN_FREE:
-        return state.MarginFree;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    return Property<double>(AProperty, {{ACCOUNT_BALANCE, state.Balance},
+                                        {ACCOUNT_EQUITY, state.Equity},
+                                        {ACCOUNT_MARGIN_FREE, state.MarginFree}});
 }
 
 namespace {
@@ -221,68 +194,45 @@ bool TMql5Program::PositionSelectByTicket(ulong ATicket) {
 }
 
 // A property of no selected position reads 0 or "", with the error set, as the terminal does.
-mql_long TMql5Program::PositionGetInteger(int AProperty) {
-    if (!FPosition) {
+const TPosition5* TMql5Program::Position() {
+    if (!FPosition)
         FLastError = ERR_TRADE_POSITION_NOT_FOUND;
+    return FPosition ? &*FPosition : nullptr;
+}
+
+mql_long TMql5Program::PositionGetInteger(int AProperty) {
+    const TPosition5* p = Position();
+    if (!p)
         return 0;
-    }
-    switch (AProperty) {
-    case POSITION_TICKET:
-        return FPosition->Ticket;
-    case POSITION_TIME:
-        return FPosition->Time / 1000;
-    case POSITION_TIME_UPDATE:
-        return FPosition->TimeUpdate / 1000;
-    case POSITION_TYPE:
-        return FPosition->Type;
-    case POSITION_MAGIC:
-        return FPosition->Magic;
-    case POSITION_IDENTIFIER:
-        return FPosition->Identifier;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    return Property<mql_long>(AProperty, {{POSITION_TICKET, p->Ticket},
+                                          {POSITION_TIME, p->Time / 1000},
+                                          {POSITION_TIME_UPDATE, p->TimeUpdate / 1000},
+                                          {POSITION_TYPE, p->Type},
+                                          {POSITION_MAGIC, p->Magic},
+                                          {POSITION_IDENTIFIER, p->Identifier}});
 }
 
 double TMql5Program::PositionGetDouble(int AProperty) {
-    if (!FPosition) {
-        FLastError = ERR_TRADE_POSITION_NOT_FOUND;
+    const TPosition5* p = Position();
+    if (!p)
         return 0;
-    }
     double bid = 0;
     double ask = 0;
-    FServer.Quote(FPosition->Symbol, bid, ask);
-    switch (AProperty) {
-    case POSITION_VOLUME:
-        return FPosition->Volume;
-    case POSITION_PRICE_OPEN:
-        return FPosition->PriceOpen;
-    case POSITION_SL:
-        return FPosition->StopLoss;
-    case POSITION_TP:
-        return FPosition->TakeProfit;
-    case POSITION_PRICE_CURRENT:
-        return FPosition->Type == otBuy ? bid : ask;
-    case POSITION_PROFIT:
-        return FPosition->Profit;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    FServer.Quote(p->Symbol, bid, ask);
+    return Property<double>(AProperty, {{POSITION_VOLUME, p->Volume},
+                                        {POSITION_PRICE_OPEN, p->PriceOpen},
+                                        {POSITION_SL, p->StopLoss},
+                                        {POSITION_TP, p->TakeProfit},
+                                        {POSITION_PRICE_CURRENT, p->Type == otBuy ? bid : ask},
+                                        {POSITION_PROFIT, p->Profit}});
 }
 
 string TMql5Program::PositionGetString(int AProperty) {
-    if (!FPosition) {
-        FLastError = ERR_TRADE_POSITION_NOT_FOUND;
+    const TPosition5* p = Position();
+    if (!p)
         return string();
-    }
-    switch (AProperty) {
-    case POSITION_SYMBOL:
-        return FPosition->Symbol;
-    case POSITION_COMMENT:
-        return FPosition->Comment;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return string();
+    return Property<string>(AProperty,
+                            {{POSITION_SYMBOL, p->Symbol}, {POSITION_COMMENT, p->Comment}});
 }
 
 bool TMql5Program::HistorySelect(datetime AFrom, datetime ATo) {
@@ -320,58 +270,32 @@ mql_long TMql5Program::HistoryDealGetInteger(ulong ATicket, int AProperty) {
     const TDeal5* deal = Deal(ATicket);
     if (!deal)
         return 0;
-    switch (AProperty) {
-    case DEAL_TICKET:
-        return deal->Ticket;
-    case DEAL_ORDER:
-        return deal->Order;
-    case DEAL_TIME:
-        return deal->Time / 1000;
-    case DEAL_TYPE:
-        return deal->Type;
-    case DEAL_ENTRY:
-        return deal->Entry;
-    case DEAL_MAGIC:
-        return deal->Magic;
-    case DEAL_POSITION_ID:
-        return deal->PositionId;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    return Property<mql_long>(AProperty, {{DEAL_TICKET, deal->Ticket},
+                                          {DEAL_ORDER, deal->Order},
+                                          {DEAL_TIME, deal->Time / 1000},
+                                          {DEAL_TYPE, deal->Type},
+                                          {DEAL_ENTRY, deal->Entry},
+                                          {DEAL_MAGIC, deal->Magic},
+                                          {DEAL_POSITION_ID, deal->PositionId}});
 }
 
 double TMql5Program::HistoryDealGetDouble(ulong ATicket, int AProperty) {
     const TDeal5* deal = Deal(ATicket);
     if (!deal)
         return 0;
-    switch (AProperty) {
-    case DEAL_VOLUME:
-        return deal->Volume;
-    case DEAL_PRICE:
-        return deal->Price;
-    case DEAL_PROFIT:
-        return deal->Profit;
-    case DEAL_SL:
-        return deal->StopLoss;
-    case DEAL_TP:
-        return deal->TakeProfit;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return 0;
+    return Property<double>(AProperty, {{DEAL_VOLUME, deal->Volume},
+                                        {DEAL_PRICE, deal->Price},
+                                        {DEAL_PROFIT, deal->Profit},
+                                        {DEAL_SL, deal->StopLoss},
+                                        {DEAL_TP, deal->TakeProfit}});
 }
 
 string TMql5Program::HistoryDealGetString(ulong ATicket, int AProperty) {
     const TDeal5* deal = Deal(ATicket);
     if (!deal)
         return string();
-    switch (AProperty) {
-    case DEAL_SYMBOL:
-        return deal->Symbol;
-    case DEAL_COMMENT:
-        return deal->Comment;
-    }
-    FLastError = ERR_INVALID_PARAMETER;
-    return string();
+    return Property<string>(AProperty,
+                            {{DEAL_SYMBOL, deal->Symbol}, {DEAL_COMMENT, deal->Comment}});
 }
 
 } // namespace mql5

@@ -4,13 +4,13 @@
 // enumerations, and the market, account, trade, position and history functions with the
 // signatures and the documented behaviour of the MQL5 reference (the page is named above each
 // group). What MQL4 shares (types, strings, math, the terminal's global variables, the chart, the
-// events) is in mql4/runtime/MqlCommon.h. The translator (mql4/mq4tocpp.pl, given a .mq5) puts the
+// events) is in mql/runtime/MqlCommon.h. The translator (mql/mqltocpp.pl, given a .mq5) puts the
 // expert into namespace mql5 as a class derived from TMql5Program. Platform-free.
 
 #include <optional>
 #include <vector>
 
-#include "mql4/runtime/MqlCommon.h"
+#include "mql/runtime/MqlCommon.h"
 #include "tradeserver/TradeServer5.h"
 
 namespace mql5 {
@@ -289,6 +289,7 @@ private:
     void RefreshPredefined() override;
     datetime ServerTime() override { return TimeCurrent(); }
     const TDeal5* Deal(ulong ATicket);
+    const TPosition5* Position();
 
     TTradeServer5& FServer;
     std::optional<TPosition5> FPosition; // the selected position

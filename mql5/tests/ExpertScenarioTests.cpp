@@ -14,36 +14,12 @@ using TInputs = TExpertKit5::TInputs;
 constexpr int Buy = 1;
 constexpr int Sell = 2;
 
-TInputs Inputs(double ALots, double AStopLoss, double ATakeProfit, double ATrailing = 0) {
-    TInputs inputs;
-    inputs.InpLots = ALots;
-    inputs.InpStopLossPips = AStopLoss;
-    inputs.InpTakeProfitPips = ATakeProfit;
-    inputs.InpTrailingStopPips = ATrailing;
-    return inputs;
-}
-
-bool Contains(const std::string& AText, const std::string& APart) {
-    return AText.find(APart) != std::string::npos;
-}
-
 TFault Answer(unsigned ARetcode, bool APlaceAnyway = false, long long AListAfterMs = 0) {
     TFault fault;
     fault.Error = static_cast<int>(ARetcode);
     fault.PlaceAnyway = APlaceAnyway;
     fault.ListAfterMs = AListAfterMs;
     return fault;
-}
-
-// Moves EURUSD's bid one point at a time to ATo with a 1.2-pip spread, a tick for each.
-void Walk(TExpertKit5& AKit, TExpertKit5::TExpert& AExpert, double AFrom, double ATo) {
-    const int steps = static_cast<int>(std::lround((ATo - AFrom) / 0.00001));
-    for (int i = 1; i <= std::abs(steps); ++i) {
-        const double bid = std::round((AFrom + (steps > 0 ? i : -i) * 0.00001) * 1e5) / 1e5;
-        AKit.Quote("EURUSD", bid, std::round((bid + 0.00012) * 1e5) / 1e5);
-        AKit.Host.Now += 100;
-        AExpert.Tick();
-    }
 }
 
 // --- Chart ------------------------------------------------------------------------------------
@@ -62,13 +38,7 @@ TEST(Expert5Chart, ThePanelGetsTheSixtyFourBitChartHandleAndTheSymbolAsBytes) {
 // --- One click, one deal, under each return code ---------------------------------------------
 
 TEST(Expert5OneClick, IsAtMostOneDealWhateverTheServerAnswers) {
-    struct TCase {
-        const char* Name;
-        std::vector<TFault> Faults;
-        int Positions;
-        int Sends;
-        const char* Alert; // part of the one Alert, or "" for none
-    } cases[] = {
+    const std::vector<TClickCase> cases = {
         {"requote", {Answer(rcRequote)}, 1, 2, ""},
         {"price changed", {Answer(rcPriceChanged)}, 1, 2, ""},
         {"price off", {Answer(rcPriceOff)}, 1, 2, ""},
@@ -94,38 +64,25 @@ TEST(Expert5OneClick, IsAtMostOneDealWhateverTheServerAnswers) {
         {"server disables AT", {Answer(rcServerDisablesAt)}, 0, 1, "does not allow automated"},
         {"volume limit", {Answer(rcLimitVolume)}, 0, 1, "volume limit for this symbol"},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TExpertKit5 kit;
-        auto& expert = kit.Attach("EURUSD");
-        kit.Server.InjectDealFaults(c.Faults);
-        const long long start = kit.Host.Now;
-        kit.Click(expert, Buy);
-        EXPECT_EQ(static_cast<int>(kit.Server.ListedPositions().size()), c.Positions);
-        EXPECT_EQ(static_cast<int>(kit.Deals().size()), c.Sends);
-        EXPECT_LE(kit.Host.Now - start, 2500) << "retries go on for about two seconds at most";
-        if (*c.Alert) {
-            ASSERT_EQ(kit.Host.Alerts.size(), 1u) << kit.AlertsText();
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], c.Alert)) << kit.Host.Alerts[0];
-            EXPECT_TRUE(Contains(kit.Host.Alerts[0], "Pellith EURUSD: buy 0.10 "))
-                << kit.Host.Alerts[0];
-        } else {
-            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
-        }
-        for (const TServerRequest5& send : kit.Deals()) {
-            EXPECT_EQ(send.Request.Type, otBuy);
-            EXPECT_DOUBLE_EQ(send.Request.Volume, 0.10);
-        }
-        // Nothing more is sent later, whatever became of the click.
-        kit.Wait(expert, 61000);
-        expert.Tick();
-        EXPECT_EQ(static_cast<int>(kit.Deals().size()), c.Sends);
-    }
+    ClickUnderEachCase<TExpertKit5>(
+        cases, "Pellith EURUSD: buy 0.10 ",
+        [](TExpertKit5& AKit, TExpertKit5::TExpert& AExpert, const TClickCase& ACase) {
+            EXPECT_EQ(static_cast<int>(AKit.Server.ListedPositions().size()), ACase.Trades);
+            EXPECT_EQ(static_cast<int>(AKit.Deals().size()), ACase.Sends);
+            for (const TServerRequest5& send : AKit.Deals()) {
+                EXPECT_EQ(send.Request.Type, otBuy);
+                EXPECT_DOUBLE_EQ(send.Request.Volume, 0.10);
+            }
+            // Nothing more is sent later, whatever became of the click.
+            AKit.Wait(AExpert, 61000);
+            AExpert.Tick();
+            EXPECT_EQ(static_cast<int>(AKit.Deals().size()), ACase.Sends);
+        });
 }
 
 TEST(Expert5UnclearAnswer, IsNeverSentAgainAndALateDealIsTakenOverWithItsStops) {
     TExpertKit5 kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60, 15));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 15));
     kit.Server.InjectDealFaults({Answer(rcTimeout, true, 3000)});
     kit.Click(expert, Buy);
     ASSERT_EQ(kit.AlertsWith("buy 0.10 not confirmed yet"), 1) << kit.AlertsText();
@@ -140,7 +97,7 @@ TEST(Expert5UnclearAnswer, IsNeverSentAgainAndALateDealIsTakenOverWithItsStops) 
     const TPosition5 position = kit.Server.Positions()[0];
     EXPECT_NEAR(position.StopLoss, position.PriceOpen - 0.0030, 1e-9);
     // It trails by its click's T/S.
-    Walk(kit, expert, 1.08450, 1.08650);
+    kit.Walk({&expert}, 1.08450, 1.08650);
     EXPECT_GT(kit.Server.Positions()[0].StopLoss, position.StopLoss);
 }
 
@@ -200,7 +157,7 @@ TEST(Expert5Filling, APartialFillIsToldWithTheLotsFilled) {
         r.Execution = TExecution::Market;
         r.FillingModes = sfIoc;
     });
-    auto& expert = kit.Attach("EURUSD", Inputs(0.5, 30, 0));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.5, 30, 0));
     TFault partial;
     partial.FillLots = 0.2;
     kit.Server.InjectDealFaults({partial});
@@ -217,7 +174,7 @@ TEST(Expert5Execution, StopsAreMeasuredFromTheRealFillUnderMarketExecution) {
     TExpertKit5 kit;
     kit.Rules("EURUSD", [](TSymbolRules& r) { r.Execution = TExecution::Market; });
     kit.Server.SetMarketSlippage(7);
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60));
     kit.Click(expert, Buy);
     ASSERT_EQ(kit.Server.Positions().size(), 1u);
     const TPosition5 position = kit.Server.Positions()[0];
@@ -233,7 +190,7 @@ TEST(Expert5Execution, APositionLeftWithoutItsStopsIsReportedAtOnce) {
     kit.Rules("EURUSD", [](TSymbolRules& r) { r.Execution = TExecution::Market; });
     kit.Server.SetMarketSlippage(7);
     kit.Server.InjectSltpFaults({Answer(rcInvalidStops)});
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60));
     kit.Click(expert, Buy);
     EXPECT_EQ(kit.AlertsWith("is open WITHOUT its stop-loss and take-profit as typed: the broker "
                              "refused the stop-loss or take-profit. Set them by hand."),
@@ -245,7 +202,7 @@ TEST(Expert5Execution, APositionLeftWithoutItsStopsIsReportedAtOnce) {
 
 TEST(Expert5Netting, EachClickIsADealOnTheOnePositionAndItsEffectIsTold) {
     TExpertKit5 kit(false);
-    auto& expert = kit.Attach("EURUSD", Inputs(0.2, 30, 60));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.2, 30, 60));
     struct TStep {
         int Click;
         double Lots;
@@ -287,13 +244,13 @@ TEST(Expert5Netting, APositionTheExpertDidNotOpenKeepsItsStopsAndIsNeverTrailed)
     manual.StopLoss = 1.08200;
     ASSERT_EQ(kit.Server.Send(manual).Retcode, rcDone);
     kit.Server.ClearRequests();
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 10));
     kit.Click(expert, Buy);
     ASSERT_EQ(kit.Deals().size(), 1u);
     EXPECT_EQ(kit.Deals()[0].Request.StopLoss, 0) << "a netting deal replaces the stops";
     EXPECT_EQ(kit.AlertsWith("added to position #1000, now buy 0.60"), 1) << kit.AlertsText();
     EXPECT_EQ(kit.AlertsWith("a position this expert did not open: its stops stay"), 1);
-    Walk(kit, expert, 1.08450, 1.08700);
+    kit.Walk({&expert}, 1.08450, 1.08700);
     EXPECT_TRUE(kit.Sltps().empty());
     EXPECT_DOUBLE_EQ(kit.Server.Positions()[0].StopLoss, 1.08200);
 }
@@ -306,14 +263,14 @@ TEST(Expert5Hedging, EachClickOpensItsOwnPositionAndOnlyItsOwnAreTrailed) {
     manual.Volume = 0.5;
     manual.Price = 1.08462;
     ASSERT_EQ(kit.Server.Send(manual).Retcode, rcDone);
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 60, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 10));
     kit.Click(expert, Buy);
     kit.Type(expert, 3, 20);
     kit.Click(expert, Sell);
     ASSERT_EQ(kit.Server.Positions().size(), 3u);
     EXPECT_EQ(kit.JournalWith("; opened position #"), 2);
     kit.Server.ClearRequests();
-    Walk(kit, expert, 1.08450, 1.08650);
+    kit.Walk({&expert}, 1.08450, 1.08650);
     for (const TServerRequest5& r : kit.Sltps())
         EXPECT_EQ(r.Request.Position, kit.Server.Positions()[1].Ticket) << "only the buy trails";
     const auto positions = kit.Server.Positions();
@@ -346,7 +303,7 @@ TEST(Expert5Lots, AreRoundedDownToTheStepAndNeverAboveTheMaximumOrTheLimit) {
             r.MaxLot = c.Max;
             r.VolumeLimit = c.Limit;
         });
-        auto& expert = kit.Attach("EURUSD", Inputs(c.Typed, 30, 60));
+        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(c.Typed, 30, 60));
         kit.Click(expert, Buy);
         if (c.Sent > 0) {
             ASSERT_EQ(kit.Deals().size(), 1u) << kit.AlertsText();
@@ -389,16 +346,16 @@ TEST(Expert5Stops, ABadFieldOrAStopInsideTheStopLevelMeansNoDeal) {
 TEST(Expert5Trailing, MovesTheStopByAtLeastAStepOnlyTowardsProfitOutsideTheFreezeLevel) {
     TExpertKit5 kit;
     kit.Rules("EURUSD", [](TSymbolRules& r) { r.FreezeLevel = 20; });
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 0, 10));
     kit.Click(expert, Buy);
     kit.Server.ClearRequests();
-    Walk(kit, expert, 1.08450, 1.08700);
+    kit.Walk({&expert}, 1.08450, 1.08700);
     const std::size_t moves = kit.Sltps().size();
     EXPECT_GE(moves, 10u);
     EXPECT_LE(moves, 16u) << "by at least a pip";
     const double stop = kit.Server.Positions()[0].StopLoss;
     EXPECT_NEAR(stop, 1.08600, 1.1e-4);
-    Walk(kit, expert, 1.08700, 1.08650);
+    kit.Walk({&expert}, 1.08700, 1.08650);
     EXPECT_EQ(kit.Sltps().size(), moves) << "never back";
     EXPECT_DOUBLE_EQ(kit.Server.Positions()[0].StopLoss, stop);
 }
@@ -407,16 +364,16 @@ TEST(Expert5Trailing, MovesTheStopByAtLeastAStepOnlyTowardsProfitOutsideTheFreez
 
 TEST(Expert5Restart, TakesBackItsPositionsWithTheirTrailingStopsAndNewClicksStayApart) {
     TExpertKit5 kit;
-    auto& first = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 12));
+    auto& first = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 0, 12));
     kit.Click(first, Buy);
-    auto& second = kit.Restart(first, Inputs(0.2, 30, 0, 0));
+    auto& second = kit.Restart(first, TExpertKit5::Inputs(0.2, 30, 0, 0));
     kit.Host.GlobalVariables.Delete("Pellith " + std::to_string(second.Chart().Id) + " last click");
     kit.Click(second, Buy);
     ASSERT_EQ(kit.Deals().size(), 2u);
     EXPECT_NE(kit.Deals()[0].Request.Comment, kit.Deals()[1].Request.Comment)
         << "the history keeps the click numbers apart";
     kit.Server.ClearRequests();
-    Walk(kit, second, 1.08450, 1.08650);
+    kit.Walk({&second}, 1.08450, 1.08650);
     ASSERT_FALSE(kit.Sltps().empty());
     for (const TServerRequest5& r : kit.Sltps())
         EXPECT_EQ(r.Request.Position, kit.Server.Positions()[0].Ticket)
@@ -426,7 +383,7 @@ TEST(Expert5Restart, TakesBackItsPositionsWithTheirTrailingStopsAndNewClicksStay
 
 TEST(Expert5Account, ForgetsThePreviousAccountsPositionsAndReadsTheNewAccountsMode) {
     TExpertKit5 kit;
-    auto& expert = kit.Attach("EURUSD", Inputs(0.1, 30, 0, 10));
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 0, 10));
     kit.Click(expert, Buy);
     kit.ChangeAccount(9, false);
     kit.Server.ClearRequests();
@@ -434,7 +391,7 @@ TEST(Expert5Account, ForgetsThePreviousAccountsPositionsAndReadsTheNewAccountsMo
     kit.Click(expert, Buy);
     EXPECT_EQ(kit.AlertsWith("added to position #"), 1) << kit.AlertsText();
     EXPECT_EQ(kit.Deals()[1].Request.StopLoss, 0) << "netting: no stops with a deal that adds";
-    Walk(kit, expert, 1.08450, 1.08600);
+    kit.Walk({&expert}, 1.08450, 1.08600);
     for (const TServerRequest5& r : kit.Sltps())
         EXPECT_NE(r.Request.Position, 1000) << "the other account's position";
 }
@@ -466,7 +423,7 @@ TEST(Expert5ChartChange, NewInputsGiveAPanelWithTheNewInputsAndOtherReasonsRemov
     TExpertKit5 kit;
     auto& expert = kit.Attach("EURUSD");
     kit.Type(expert, 0, 0.37);
-    expert.ChangeInputs(Inputs(0.5, 20, 40, 5));
+    expert.ChangeInputs(TExpertKit5::Inputs(0.5, 20, 40, 5));
     EXPECT_EQ(kit.PanelOf(expert).Values, (std::array<double, 4>{0.5, 20, 40, 5}));
     expert.Deinit(mql::REASON_TEMPLATE);
     EXPECT_TRUE(kit.Panel.Panels.empty());

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "mql5/runtime/Mql5.h"
 
 namespace {
@@ -21,9 +23,12 @@ public:
 // A program whose built-ins the test calls directly.
 class TProbe : public TMql5Program {
 public:
+    using TMql5Program::AccountInfoDouble;
     using TMql5Program::AccountInfoInteger;
     using TMql5Program::GetLastError;
+    using TMql5Program::HistoryDealGetDouble;
     using TMql5Program::HistoryDealGetInteger;
+    using TMql5Program::HistoryDealGetString;
     using TMql5Program::HistoryDealGetTicket;
     using TMql5Program::HistoryDealsTotal;
     using TMql5Program::HistorySelect;
@@ -31,9 +36,12 @@ public:
     using TMql5Program::OrderSend;
     using TMql5Program::PositionGetDouble;
     using TMql5Program::PositionGetInteger;
+    using TMql5Program::PositionGetString;
     using TMql5Program::PositionGetTicket;
     using TMql5Program::PositionSelectByTicket;
     using TMql5Program::PositionsTotal;
+    using TMql5Program::ResetLastError;
+    using TMql5Program::SymbolInfoDouble;
     using TMql5Program::SymbolInfoInteger;
     using TMql5Program::TMql5Program;
 };
@@ -136,6 +144,46 @@ TEST_F(TRuntime5, PositionsAndDealsAreReadOnceTheTerminalListsThem) {
     EXPECT_FALSE(Probe.PositionSelectByTicket(ticket + 1));
     EXPECT_EQ(Probe.GetLastError(), ERR_TRADE_POSITION_NOT_FOUND);
     EXPECT_EQ(Probe.PositionGetInteger(POSITION_TICKET), 0);
+}
+
+TEST_F(TRuntime5, EachTypedGetterReadsItsOwnPropertiesAndRefusesAnyOther) {
+    MqlTradeResult result;
+    ASSERT_TRUE(Probe.OrderSend(Buy(0.1), result));
+    ASSERT_TRUE(Probe.PositionSelectByTicket(Probe.PositionGetTicket(0)));
+    ASSERT_TRUE(Probe.HistorySelect(0, Now / 1000 + 1));
+    const ulong deal = Probe.HistoryDealGetTicket(0);
+    Server.SetQuote("EURUSD", 1.08470, 1.08482);
+    EXPECT_DOUBLE_EQ(Probe.PositionGetDouble(POSITION_PRICE_CURRENT), 1.08470);
+    EXPECT_EQ(Probe.PositionGetString(POSITION_SYMBOL), "EURUSD");
+    EXPECT_DOUBLE_EQ(Probe.HistoryDealGetDouble(deal, DEAL_PRICE), result.price);
+    EXPECT_EQ(Probe.HistoryDealGetString(deal, DEAL_SYMBOL), "EURUSD");
+    EXPECT_DOUBLE_EQ(Probe.SymbolInfoDouble("EURUSD", SYMBOL_ASK), 1.08482);
+    EXPECT_DOUBLE_EQ(Probe.AccountInfoDouble(ACCOUNT_BALANCE), 10000);
+    EXPECT_EQ(Probe.GetLastError(), ERR_SUCCESS);
+
+    // An identifier none of the tables has, as an expert built for another terminal may pass.
+    const int unknown = 999;
+    const struct {
+        const char* Name;
+        std::function<bool()> ReadsNothing;
+    } getters[] = {
+        {"PositionGetInteger", [&] { return Probe.PositionGetInteger(unknown) == 0; }},
+        {"PositionGetDouble", [&] { return Probe.PositionGetDouble(unknown) == 0; }},
+        {"PositionGetString", [&] { return Probe.PositionGetString(unknown) == ""; }},
+        {"HistoryDealGetInteger", [&] { return Probe.HistoryDealGetInteger(deal, unknown) == 0; }},
+        {"HistoryDealGetDouble", [&] { return Probe.HistoryDealGetDouble(deal, unknown) == 0; }},
+        {"HistoryDealGetString", [&] { return Probe.HistoryDealGetString(deal, unknown) == ""; }},
+        {"SymbolInfoInteger", [&] { return Probe.SymbolInfoInteger("EURUSD", unknown) == 0; }},
+        {"SymbolInfoDouble", [&] { return Probe.SymbolInfoDouble("EURUSD", unknown) == 0; }},
+        {"AccountInfoInteger", [&] { return Probe.AccountInfoInteger(unknown) == 0; }},
+        {"AccountInfoDouble", [&] { return Probe.AccountInfoDouble(unknown) == 0; }},
+    };
+    for (const auto& getter : getters) {
+        SCOPED_TRACE(getter.Name);
+        Probe.ResetLastError();
+        EXPECT_TRUE(getter.ReadsNothing());
+        EXPECT_EQ(Probe.GetLastError(), ERR_INVALID_PARAMETER);
+    }
 }
 
 TEST_F(TRuntime5, TellsTheSymbolsAndTheAccountsModes) {

@@ -6,24 +6,16 @@
 #include <gtest/gtest.h>
 
 #include "tradeserver/TradeServer5.h"
+#include "tradeserver/tests/ServerBook.h"
 
 namespace {
 
-// EURUSD at 1.08450/1.08462 with a stop level of 5 pips and a freeze level of 2, and a clock.
-struct TServer5Book {
-    TServer5Book() : Server([this] { return Now; }) {
-        TSymbolRules rules;
-        rules.Name = "EURUSD";
-        rules.StopLevel = 50;
-        rules.FreezeLevel = 20;
-        Server.AddSymbol(rules);
-        Server.SetQuote("EURUSD", 1.08450, 1.08462);
-    }
+struct TServer5Book : TServerBookOf<TTradeServer5> {
     void SetExecution(TExecution AExecution, int AFilling) {
-        TSymbolRules rules = *Server.Rules("EURUSD");
-        rules.Execution = AExecution;
-        rules.FillingModes = AFilling;
-        Server.SetRules(rules);
+        ChangeRules([&](TSymbolRules& ARules) {
+            ARules.Execution = AExecution;
+            ARules.FillingModes = AFilling;
+        });
     }
     static TTradeRequest5 Deal(int AType, double AVolume, double ASl = 0, double ATp = 0) {
         TTradeRequest5 request;
@@ -37,8 +29,6 @@ struct TServer5Book {
         request.Magic = 7;
         return request;
     }
-    long long Now = 1;
-    TTradeServer5 Server;
 };
 
 struct TServer5Fixture : testing::Test, TServer5Book {};

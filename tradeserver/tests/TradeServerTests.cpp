@@ -6,25 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "tradeserver/TradeServer.h"
+#include "tradeserver/tests/ServerBook.h"
 
 namespace {
 
-// A server with EURUSD at 1.08450/1.08462, a stop level of 5 pips and a freeze level of 2, and
-// its clock.
-struct TServerBook {
-    TServerBook() : Server([this] { return Now; }) {
-        TSymbolRules rules;
-        rules.Name = "EURUSD";
-        rules.StopLevel = 50;
-        rules.FreezeLevel = 20;
-        Server.AddSymbol(rules);
-        Server.SetQuote("EURUSD", 1.08450, 1.08462);
-    }
+struct TServerBook : TServerBookOf<TTradeServer> {
     int Send(int AType, double ALots, double APrice, double ASl, double ATp, int& AError) {
         return Server.Send("EURUSD", AType, ALots, APrice, 30, ASl, ATp, "", 7, AError);
     }
-    long long Now = 1;
-    TTradeServer Server;
 };
 
 struct TServerFixture : testing::Test, TServerBook {};
@@ -61,9 +50,7 @@ TEST_F(TServerFixture, AnswersAMarketOrderByTheRulesOfTheReference) {
 }
 
 TEST_F(TServerFixture, MarketExecutionRefusesStopsWithTheOrderAndFillsAtItsOwnPrice) {
-    TSymbolRules rules = *Server.Rules("EURUSD");
-    rules.Execution = TExecution::Market;
-    Server.SetRules(rules);
+    ChangeRules([](TSymbolRules& ARules) { ARules.Execution = TExecution::Market; });
     Server.SetMarketSlippage(3);
     int error = 0;
     EXPECT_EQ(Send(otBuy, 0.1, 1.0, 1.08300, 0, error), -1);

@@ -1,13 +1,15 @@
 #pragma once
-// What the MT4 and MT5 experts' test kits share: a terminal host whose clock Sleep moves on at
-// once and that keeps the Alerts and the journal, and symbols with the digits of the common kinds
-// of quotes.
+// The language-free parts of the experts' test kits: a terminal host whose clock Sleep moves on
+// at once and that keeps the Alerts and the journal, and symbols with the digits of the common
+// kinds of quotes.
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "mql4/runtime/MqlCommon.h"
-#include "tradeserver/TradeServer.h"
+#include "mql/runtime/MqlCommon.h"
+#include "tradeserver/Market.h"
 
 class TFakeHost : public mql::TMqlHost {
 public:
@@ -19,11 +21,17 @@ public:
     int AlertsWith(const std::string& APart) const;
     int JournalWith(const std::string& APart) const;
     std::string AlertsText() const;
+    // The trader was alerted once, with APart and AAlso in the text; for an empty APart, never.
+    testing::AssertionResult AlertedOnlyWith(const std::string& APart,
+                                             const std::string& AAlso) const;
 
     long long Now = 1000;
     std::vector<std::string> Alerts;
     std::vector<std::string> Journal;
 };
+
+// Whether AText contains APart.
+bool Contains(const std::string& AText, const std::string& APart);
 
 // Symbols with the digits of the common kinds of quotes.
 TSymbolRules Eurusd(); // 5 digits

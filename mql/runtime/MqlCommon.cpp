@@ -1,4 +1,4 @@
-#include "mql4/runtime/MqlCommon.h"
+#include "mql/runtime/MqlCommon.h"
 
 #include <algorithm>
 #include <charconv>

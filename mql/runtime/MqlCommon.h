@@ -8,11 +8,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mql {
@@ -313,6 +315,18 @@ protected:
     //     https://www.mql5.com/en/docs/eventfunctions ------------------------------------------
     bool EventSetMillisecondTimer(int AMs);
     void EventKillTimer() { FTimerMs = 0; }
+
+    // The typed property getters (MarketInfo, SymbolInfo..., AccountInfo..., Position...,
+    // HistoryDeal...) each read one table: a property's identifier and its value. An identifier
+    // the table does not have reads 0 (or "") with the language's invalid-parameter error.
+    template <class TValue>
+    TValue Property(int AProperty, std::initializer_list<std::pair<int, TValue>> ATable) {
+        for (const auto& [id, value] : ATable)
+            if (id == AProperty)
+                return value;
+        FLastError = FCodes.InvalidParameter;
+        return TValue();
+    }
 
     TMqlHost& FHost;
     TMqlChart FChart;

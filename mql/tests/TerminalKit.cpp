@@ -1,4 +1,4 @@
-#include "mql4/tests/TerminalKit.h"
+#include "mql/tests/TerminalKit.h"
 
 TSymbolRules Eurusd() {
     TSymbolRules rules;
@@ -32,12 +32,16 @@ TSymbolRules Xauusd() {
     return rules;
 }
 
+bool Contains(const std::string& AText, const std::string& APart) {
+    return AText.find(APart) != std::string::npos;
+}
+
 namespace {
 
 int CountWith(const std::vector<std::string>& ALines, const std::string& APart) {
     int count = 0;
     for (const std::string& line : ALines)
-        count += line.find(APart) != std::string::npos;
+        count += Contains(line, APart);
     return count;
 }
 
@@ -49,6 +53,16 @@ int TFakeHost::AlertsWith(const std::string& APart) const {
 
 int TFakeHost::JournalWith(const std::string& APart) const {
     return CountWith(Journal, APart);
+}
+
+testing::AssertionResult TFakeHost::AlertedOnlyWith(const std::string& APart,
+                                                    const std::string& AAlso) const {
+    const std::size_t expected = APart.empty() ? 0 : 1;
+    if (Alerts.size() != expected)
+        return testing::AssertionFailure() << Alerts.size() << " alerts:\n" << AlertsText();
+    if (expected == 1 && !(Contains(Alerts[0], APart) && Contains(Alerts[0], AAlso)))
+        return testing::AssertionFailure() << "alerted: " << Alerts[0];
+    return testing::AssertionSuccess();
 }
 
 std::string TFakeHost::AlertsText() const {
