@@ -319,17 +319,19 @@ std::unique_ptr<TPanelXT> BuildPanel(TChartRecord& ARecord) {
 
 // Marks the chart for a built panel, unless its build was cancelled meanwhile: the chart goes
 // from pending to marked in one hold of the lock. On success the record holds the panel.
+// The record is attached before the chart is marked: an exchange that finds the mark must find
+// the record attached too, or a host that saw the mark would get no answer from its panel.
 bool AttachPanel(TChartRecord& ARecord, TPanelXT& APanel) {
     const HWND chart = ARecord.Data.WndChart();
     const HWND panelWindow = APanel.Handle();
     TTerminalLockGuard lock;
     if (!lock.Held() || ARecord.State.load() != TChartRecord::TState::Pending || !panelWindow)
         return false;
-    SetPropA(chart, ContainerProperty, panelWindow);
-    SetPropA(chart, AttachedProperty, ModuleMark());
     ARecord.Panel.store(&APanel);
     ARecord.PanelWindow = panelWindow;
     ARecord.State = TChartRecord::TState::Attached; // publishes the two above to exchanges
+    SetPropA(chart, ContainerProperty, panelWindow);
+    SetPropA(chart, AttachedProperty, ModuleMark());
     return true;
 }
 
