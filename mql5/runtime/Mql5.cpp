@@ -108,6 +108,10 @@ mql_long TMql5Program::AccountInfoInteger(int AProperty) {
     case ACCOUNT_MARGIN_MODE:
         return FServer.Hedging() ? ACCOUNT_MARGIN_MODE_RETAIL_HEDGING
                                  : ACCOUNT_MARGIN_MODE_RETAIL_NETTING;
+    case ACCOUNT_TRADE_ALLOWED:
+        return FServer.AccountTradeAllowed();
+    case ACCOUNT_TRADE_EXPERT:
+        return FServer.AccountTradeExpert();
     }
     FLastError = ERR_INVALID_PARAMETER;
     return 0;
@@ -293,6 +297,25 @@ bool TMql5Program::HistorySelect(datetime AFrom, datetime ATo) {
             FHistory.push_back(deal);
     }
     return true;
+}
+
+bool TMql5Program::HistorySelectByPosition(mql_long APositionId) {
+    FHistory.clear();
+    for (const TDeal5& deal : FServer.ListedDeals())
+        if (deal.PositionId == APositionId)
+            FHistory.push_back(deal);
+    return true;
+}
+
+// Selects the one deal into the history list, as the terminal does, or fails for one not listed.
+bool TMql5Program::HistoryDealSelect(ulong ATicket) {
+    FHistory.clear();
+    for (const TDeal5& deal : FServer.ListedDeals())
+        if (static_cast<ulong>(deal.Ticket) == ATicket)
+            FHistory.push_back(deal);
+    if (FHistory.empty())
+        FLastError = ERR_TRADE_DEAL_NOT_FOUND;
+    return !FHistory.empty();
 }
 
 int TMql5Program::HistoryDealsTotal() {
