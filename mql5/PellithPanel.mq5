@@ -585,20 +585,24 @@ ulong FindClickOrder(int click, string symbol, int type, double lots, datetime s
    if(!SelectHistory(since))
       return 0;
    string number = "";
-   for(int i = HistoryDealsTotal() - 1; i >= 0; i--)
-     {
-      ulong deal = HistoryDealGetTicket(i);
-      if(deal == 0 || !ChartComment(HistoryDealGetString(deal, DEAL_COMMENT), number))
-         continue;
-      if(number != "" && StringFind(IntegerToString(click), number) != 0)
-         continue;
-      if(HistoryDealGetString(deal, DEAL_SYMBOL) == symbol &&
-         HistoryDealGetInteger(deal, DEAL_TYPE) == type &&
-         HistoryDealGetDouble(deal, DEAL_VOLUME) <= lots + 1e-8 &&
-         (ulong)HistoryDealGetInteger(deal, DEAL_MAGIC) == InpMagic &&
-         HistoryDealGetInteger(deal, DEAL_TIME) >= since)
-         return (ulong)HistoryDealGetInteger(deal, DEAL_ORDER);
-     }
+   // The click's number first; then, since the server may rewrite the comment's end, any deal
+   // of this chart made since the click: one click of a chart at a time is in doubt, and an
+   // earlier click's deal was made before this click.
+   for(int pass = 0; pass < 2; pass++)
+      for(int i = HistoryDealsTotal() - 1; i >= 0; i--)
+        {
+         ulong deal = HistoryDealGetTicket(i);
+         if(deal == 0 || !ChartComment(HistoryDealGetString(deal, DEAL_COMMENT), number))
+            continue;
+         if(pass == 0 && number != "" && StringFind(IntegerToString(click), number) != 0)
+            continue;
+         if(HistoryDealGetString(deal, DEAL_SYMBOL) == symbol &&
+            HistoryDealGetInteger(deal, DEAL_TYPE) == type &&
+            HistoryDealGetDouble(deal, DEAL_VOLUME) <= lots + 1e-8 &&
+            (ulong)HistoryDealGetInteger(deal, DEAL_MAGIC) == InpMagic &&
+            HistoryDealGetInteger(deal, DEAL_TIME) >= since)
+            return (ulong)HistoryDealGetInteger(deal, DEAL_ORDER);
+        }
    return 0;
   }
 
