@@ -669,8 +669,8 @@ void AwaitDeal(int click, ulong order, double filled, int type, double lots, dou
    g_pendingTime = since;
    g_pendingSince = GetTickCount();
    if(Done(retcode))
-      Journal(what + " was done as order #" + IntegerToString((long)order) + "; waiting for "
-              "the terminal to list its deal");
+      Journal(what + " was done" + ((order != 0) ? " as order #" + IntegerToString((long)order) :
+                                    "") + "; waiting for the terminal to list its deal");
    else
       Tell(what + " not confirmed yet: " + RetcodeText(retcode) + ". It will not be sent again; "
            "the expert looks for it for up to " + IntegerToString(ConfirmSeconds()) + " s");
@@ -711,8 +711,9 @@ void CheckPending()
    if(!over)
       return;
    g_pendingClick = 0;
-   if(g_pendingOrder != 0 && g_pendingFilled > 0)
-      Tell(g_pendingWhat + " was done as order #" + IntegerToString((long)g_pendingOrder) +
+   if(g_pendingFilled > 0)
+      Tell(g_pendingWhat + " was done" + ((g_pendingOrder != 0) ? " as order #" +
+           IntegerToString((long)g_pendingOrder) : "") +
            " but the terminal has not listed its deal within " + IntegerToString(ConfirmSeconds()) +
            " s; it was not sent again: check the position and its stops in the Toolbox");
    else
