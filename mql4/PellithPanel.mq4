@@ -65,6 +65,7 @@ bool   g_halted      = false; // after a common error: no trade request until th
 // The one click whose order the server did not confirm (g_pendingClick 0: none). It is looked
 // for on every event until it turns up or InpConfirmSeconds have passed, and never sent again.
 int      g_pendingClick  = 0;
+double   g_pendingPrice  = 0;   // the price at the click
 string   g_pendingSymbol = "";
 int      g_pendingType   = 0;
 double   g_pendingLots   = 0;
@@ -467,12 +468,12 @@ bool OutcomeUnknown(int error)
 //| comment whose number, as far as the server left it, is the       |
 //| click's.                                                         |
 //+------------------------------------------------------------------+
-bool IsClickOrder(int click, string symbol, int type, double lots, datetime since)
+bool IsClickOrder(int click, string symbol, int type, double lots, datetime since, bool anyNumber)
   {
    string number = "";
    if(!ChartComment(OrderComment(), number))
       return false;
-   if(number != "" && StringFind(IntegerToString(click), number) != 0)
+   if(!anyNumber && number != "" && StringFind(IntegerToString(click), number) != 0)
       return false;
    return OrderSymbol() == symbol && OrderType() == type && MathAbs(OrderLots() - lots) < 1e-8 &&
           OrderMagicNumber() == InpMagic && OrderOpenTime() >= since && !Known(OrderTicket());
@@ -483,14 +484,21 @@ bool IsClickOrder(int click, string symbol, int type, double lots, datetime sinc
 //+------------------------------------------------------------------+
 int FindClickOrder(int click, string symbol, int type, double lots, datetime since)
   {
-   for(int i = OrdersTotal() - 1; i >= 0; i--)
-      if(OrderSelect(i, SELECT_BY_POS, MODE_TRADES) && IsClickOrder(click, symbol, type, lots, since))
-         return OrderTicket();
-   // Closed already, at its stop say, before the terminal listed it.
-   for(int j = OrdersHistoryTotal() - 1; j >= 0; j--)
-      if(OrderSelect(j, SELECT_BY_POS, MODE_HISTORY) &&
-         IsClickOrder(click, symbol, type, lots, since))
-         return OrderTicket();
+   // The click's number first; then, since the server may rewrite the comment's end, any order
+   // of this chart opened since the click that the expert does not hold: one click of a chart
+   // at a time is in doubt, and an earlier click's order was opened before this click.
+   for(int pass = 0; pass < 2; pass++)
+     {
+      for(int i = OrdersTotal() - 1; i >= 0; i--)
+         if(OrderSelect(i, SELECT_BY_POS, MODE_TRADES) &&
+            IsClickOrder(click, symbol, type, lots, since, pass == 1))
+            return OrderTicket();
+      // Closed already, at its stop say, before the terminal listed it.
+      for(int j = OrdersHistoryTotal() - 1; j >= 0; j--)
+         if(OrderSelect(j, SELECT_BY_POS, MODE_HISTORY) &&
+            IsClickOrder(click, symbol, type, lots, since, pass == 1))
+            return OrderTicket();
+     }
    return -1;
   }
 
@@ -504,10 +512,11 @@ int ConfirmSeconds()
 //| for its order on the following events instead of sending again.  |
 //| A common error also stops trading until the trader clicks.       |
 //+------------------------------------------------------------------+
-void AwaitOrder(int click, int type, double lots, double slPips, double tpPips, double trailPips,
-                string what, datetime since, int error)
+void AwaitOrder(int click, int type, double lots, double clicked, double slPips, double tpPips,
+                double trailPips, string what, datetime since, int error)
   {
    g_pendingClick = click;
+   g_pendingPrice = clicked;
    g_pendingSymbol = Symbol();
    g_pendingType = type;
    g_pendingLots = lots;
@@ -540,7 +549,8 @@ void CheckPending()
    if(ticket >= 0)
      {
       g_pendingClick = 0;
-      TakeOver(ticket, g_pendingWhat, g_pendingPips[0], g_pendingPips[1], g_pendingPips[2], true);
+      TakeOver(ticket, g_pendingWhat, g_pendingPrice, g_pendingPips[0], g_pendingPips[1],
+               g_pendingPips[2], true);
       return;
      }
    if((int)(GetTickCount() - g_pendingSince) < ConfirmSeconds() * 1000)
@@ -562,7 +572,7 @@ string TradableLots(double typed, double &lots, int &decimals)
    if(step <= 0)
       step = (minimum > 0) ? minimum : 0.01;
    decimals = StepDecimals(step);
-   if(!MathIsValidNumber(typed) || typed <= 0)
+   if(typed <= 0)
       return "the Lots field reads " + FieldText(typed) + "; type a lot size above zero";
    if(typed > maximum * (1 + 1e-9))
       return "lot size " + FieldText(typed) + " is above the broker's maximum of " +
@@ -576,11 +586,26 @@ string TradableLots(double typed, double &lots, int &decimals)
   }
 
 //+------------------------------------------------------------------+
+//| Why a field cannot be used at all ("" when it can): the panel    |
+//| writes NaN for a field whose text is not a number, and "none" is |
+//| never read into it. Only the four values reach the expert, not   |
+//| the text, so the message cannot quote what was typed.            |
+//+------------------------------------------------------------------+
+string NotANumber()
+  {
+   string names = "Lots S/L  T/P  T/S  ";
+   for(int i = 0; i < 4; i++)
+      if(!MathIsValidNumber(g_values[i]))
+         return StringSubstr(names, i * 5, (i == 0) ? 4 : 3) + " is not a number";
+   return "";
+  }
+
+//+------------------------------------------------------------------+
 //| Why a distance field cannot be used ("" when it can).            |
 //+------------------------------------------------------------------+
 string CheckDistance(string field, double pips)
   {
-   if(!MathIsValidNumber(pips) || pips < 0)
+   if(pips < 0)
       return "the " + field + " field reads " + FieldText(pips) +
              "; type 0 for none or a positive number of pips";
    return "";
@@ -652,6 +677,8 @@ void OpenAtMarket(int type)
    if(refused == "" && g_pendingClick != 0)
       refused = "the " + g_pendingWhat + " clicked before is not confirmed yet; click again when "
                 "the expert has said what became of it";
+   if(refused == "")
+      refused = NotANumber();
    double lots = 0;
    int decimals = 2;
    if(refused == "")
@@ -723,7 +750,7 @@ void OpenAtMarket(int type)
          break;
       if(OutcomeUnknown(error))
         {
-         AwaitOrder(click, type, lots, slPips, tpPips, trailPips, what, since, error);
+         AwaitOrder(click, type, lots, clicked, slPips, tpPips, trailPips, what, since, error);
          return;
         }
       if(!Transient(error))
@@ -738,7 +765,7 @@ void OpenAtMarket(int type)
       Tell(what + " not sent: " + ErrorText(error));
       return;
      }
-   TakeOver(ticket, what, slPips, tpPips, trailPips, false);
+   TakeOver(ticket, what, clicked, slPips, tpPips, trailPips, false);
   }
 
 //+------------------------------------------------------------------+
@@ -747,7 +774,8 @@ void OpenAtMarket(int type)
 //| stops. A late one is told, since the trader was told it was in   |
 //| doubt.                                                           |
 //+------------------------------------------------------------------+
-void TakeOver(int ticket, string what, double slPips, double tpPips, double trailPips, bool late)
+void TakeOver(int ticket, string what, double clicked, double slPips, double tpPips,
+              double trailPips, bool late)
   {
    Remember(ticket, trailPips);
    if(!OrderSelect(ticket, SELECT_BY_TICKET))
@@ -767,6 +795,15 @@ void TakeOver(int ticket, string what, double slPips, double tpPips, double trai
      }
    else
       Tell(opened + " after all: the server confirmed it late");
+   // Under market execution the broker fills at the market price whatever the slippage sent:
+   // the expert can only tell a fill beyond the slippage allowed.
+   double pip = PipSize();
+   double worse = (OrderType() == OP_BUY) ? OrderOpenPrice() - clicked : clicked - OrderOpenPrice();
+   if(MathRound(worse / Point) > MathRound(InpSlippagePips * pip / Point))
+      Tell(what + " filled at " + DoubleToString(OrderOpenPrice(), Digits) + ", " +
+           Pips(worse / pip) + " worse than the " + DoubleToString(clicked, Digits) +
+           " clicked, beyond the " + Pips(InpSlippagePips) +
+           " of slippage allowed: the broker fills at market under this execution");
    SetStops(ticket, what, slPips, tpPips);
   }
 

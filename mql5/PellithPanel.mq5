@@ -31,7 +31,7 @@ input double InpTrailingStopPips = 0;     // Trailing stop in pips (0: none); ea
 input double InpTrailingStepPips = 1;     // Trailing step: the stop moves by at least this many pips
 input int    InpSlippagePips     = 3;     // Accepted slippage in pips from the price clicked, retries included
 input int    InpPointsPerPip     = 0;     // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
-input int    InpMagic            = 20120; // Magic number of this expert's deals
+input ulong  InpMagic            = 20120; // Magic number of this expert's deals
 input int    InpConfirmSeconds   = 60;    // Seconds to look for a deal the server did not confirm
 
 // How long one click may keep trying against requotes and busy servers.
@@ -40,6 +40,13 @@ input int    InpConfirmSeconds   = 60;    // Seconds to look for a deal the serv
 #define PELLITH_ATTEMPTS      5
 // g_trailErrors: the journal was told that the position's trailing stop is too tight.
 #define PELLITH_TRAIL_TOO_CLOSE  -1
+// A refused modify waits before the next one for its position: 1 s, then twice as long, at most
+// 30 s. An answer that no position can be modified waits the longest pause for all of them.
+#define PELLITH_TRAIL_PAUSE      1000
+#define PELLITH_TRAIL_PAUSE_MAX  30000
+// The history a click's deals are looked for in reaches this far back from the click: the
+// server's clock and the last quote's may differ.
+#define PELLITH_HISTORY_BACK     60
 
 // The globals live as long as the expert stays on its chart: a change of timeframe, symbol,
 // inputs or account calls OnDeinit and OnInit but keeps them. What must outlive a restart of the
@@ -55,12 +62,20 @@ long   g_account     = 0;     // the account whose positions g_positions holds; 
 long   g_positions[];         // identifiers of the positions this expert opened and still trails
 double g_trails[];            // per position, its trailing stop in pips, as typed at its click
 int    g_trailErrors[];       // per position, the last trailing failure written to the journal
+int    g_trailPause[];        // per position, ms to wait after its last refused modify (0: none)
+uint   g_trailNext[];         // per position, GetTickCount from which it may be modified again
+uint   g_trailHalt     = 0;   // an answer that no stop can be moved now (0: none) ...
+uint   g_trailHaltAt   = 0;   // ... given at this GetTickCount
+string g_trailHaltTold = "";  // the reason trailing stopped, as the journal was last told
 double g_bid         = 0;     // the chart symbol's prices, fresh at every event
 double g_ask         = 0;
 
 // The one click whose deal the server did not confirm (g_pendingClick 0: none). It is looked
 // for on every event until it turns up or InpConfirmSeconds have passed, and never sent again.
 int      g_pendingClick  = 0;
+ulong    g_pendingOrder  = 0;   // the order's ticket when the server gave one, else 0
+double   g_pendingFilled = 0;   // the lots the server said it dealt (0: not said)
+double   g_pendingPrice  = 0;   // the price at the click
 string   g_pendingSymbol = "";
 int      g_pendingType   = 0;
 double   g_pendingLots   = 0;
@@ -234,11 +249,13 @@ void ValuesFromInputs()
   }
 
 //+------------------------------------------------------------------+
-//| The history of deals up to now, for looking up clicks.           |
+//| The history of deals from `since` on, for looking up clicks.     |
 //+------------------------------------------------------------------+
-bool SelectHistory()
+bool SelectHistory(datetime since)
   {
-   return HistorySelect(0, TimeCurrent() + 60);
+   // Up to 2100, not to TimeCurrent: that is the last quote's time, hours old at a weekend.
+   datetime end = (datetime)4102444800;
+   return HistorySelect((since > PELLITH_HISTORY_BACK) ? since - PELLITH_HISTORY_BACK : 0, end);
   }
 
 //+------------------------------------------------------------------+
@@ -251,17 +268,26 @@ bool SelectHistory()
 void AdoptPositions()
   {
    string number = "";
+   // Called on every event: after a restart the terminal lists positions only once it has
+   // synchronised with the server.
    for(int i = PositionsTotal() - 1; i >= 0; i--)
      {
       if(PositionGetTicket(i) == 0 || !ChartComment(PositionGetString(POSITION_COMMENT), number))
          continue;
-      if(PositionGetInteger(POSITION_MAGIC) == InpMagic)
-        {
-         long identifier = PositionGetInteger(POSITION_IDENTIFIER);
+      long identifier = PositionGetInteger(POSITION_IDENTIFIER);
+      if((ulong)PositionGetInteger(POSITION_MAGIC) == InpMagic && Find(identifier) < 0)
          Remember(identifier, StoredTrail(identifier));
-        }
      }
-   if(!SelectHistory())
+  }
+
+//+------------------------------------------------------------------+
+//| The highest click number this chart's deals show keeps new clicks|
+//| apart from theirs, should the terminal have lost its variables.  |
+//+------------------------------------------------------------------+
+void ReadClickNumbers()
+  {
+   string number = "";
+   if(!SelectHistory(0))
       return;
    for(int j = HistoryDealsTotal() - 1; j >= 0; j--)
      {
@@ -288,10 +314,13 @@ void Remember(long identifier, double trailPips)
       ArrayResize(g_positions, at + 1);
       ArrayResize(g_trails, at + 1);
       ArrayResize(g_trailErrors, at + 1);
+      ArrayResize(g_trailPause, at + 1);
+      ArrayResize(g_trailNext, at + 1);
       g_positions[at] = identifier;
      }
    g_trails[at] = trailPips;
    g_trailErrors[at] = 0;
+   g_trailPause[at] = 0;
    if(trailPips > 0)
       GlobalVariableSet(TrailVariable(identifier), trailPips);
    else
@@ -305,9 +334,38 @@ void Forget(int index)
    g_positions[index] = g_positions[last];
    g_trails[index] = g_trails[last];
    g_trailErrors[index] = g_trailErrors[last];
+   g_trailPause[index] = g_trailPause[last];
+   g_trailNext[index] = g_trailNext[last];
    ArrayResize(g_positions, last);
    ArrayResize(g_trails, last);
    ArrayResize(g_trailErrors, last);
+   ArrayResize(g_trailPause, last);
+   ArrayResize(g_trailNext, last);
+  }
+
+//+------------------------------------------------------------------+
+//| Whether the history shows the position closed: its deals in and  |
+//| out balance. A position the terminal neither lists open nor shows|
+//| closed is kept: after a restart both come only once synchronised.|
+//+------------------------------------------------------------------+
+bool PositionClosed(long identifier)
+  {
+   if(!HistorySelectByPosition(identifier) || HistoryDealsTotal() == 0)
+      return false;
+   double open = 0;
+   for(int i = 0; i < HistoryDealsTotal(); i++)
+     {
+      ulong deal = HistoryDealGetTicket(i);
+      double lots = HistoryDealGetDouble(deal, DEAL_VOLUME);
+      long entry = HistoryDealGetInteger(deal, DEAL_ENTRY);
+      if(entry == DEAL_ENTRY_IN)
+         open += lots;
+      else if(entry == DEAL_ENTRY_INOUT)
+         open = lots - open;
+      else
+         open -= lots;
+     }
+   return MathAbs(open) < 1e-8;
   }
 
 //+------------------------------------------------------------------+
@@ -340,8 +398,10 @@ void CheckAccount()
    ArrayResize(g_positions, 0);
    ArrayResize(g_trails, 0);
    ArrayResize(g_trailErrors, 0);
+   ArrayResize(g_trailPause, 0);
+   ArrayResize(g_trailNext, 0);
    g_account = account;
-   AdoptPositions();
+   ReadClickNumbers();
   }
 
 //+------------------------------------------------------------------+
@@ -370,6 +430,7 @@ int OnInit()
       CreatePanel();
      }
    CheckAccount();
+   AdoptPositions();
    EventSetMillisecondTimer(250); // clicks are taken up even when no tick comes
    return INIT_SUCCEEDED;
   }
@@ -397,6 +458,7 @@ void OnTick()
    if(!g_created)
       CreatePanel();
    CheckAccount();
+   AdoptPositions();
    CheckPending();
    Exchange();
    TrailStops();
@@ -406,7 +468,10 @@ void OnTick()
 void OnTimer()
   {
    RefreshPrices();
+   if(!g_created)
+      CreatePanel(); // a chart gets no tick while the market is closed
    CheckAccount();
+   AdoptPositions();
    CheckPending();
    Exchange();
   }
@@ -427,7 +492,9 @@ void Exchange()
 
 //+------------------------------------------------------------------+
 //| What the trade server's return code means, in words; "" for a    |
-//| code the expert does not know.                                   |
+//| code the expert does not know. The codes and their meanings are  |
+//| the reference's: https://www.mql5.com/en/docs/constants/         |
+//| errorswarnings/enum_trade_return_codes                           |
 //+------------------------------------------------------------------+
 string KnownRetcodeText(uint retcode)
   {
@@ -461,6 +528,17 @@ string KnownRetcodeText(uint retcode)
       case TRADE_RETCODE_ONLY_REAL:          return "the broker allows this on real accounts only";
       case TRADE_RETCODE_LIMIT_ORDERS:       return "the broker's limit of orders is reached";
       case TRADE_RETCODE_LIMIT_VOLUME:       return "the broker's volume limit for this symbol is reached";
+      case TRADE_RETCODE_INVALID_ORDER:      return "the broker does not take this kind of order";
+      case TRADE_RETCODE_POSITION_CLOSED:    return "the position is closed already";
+      case TRADE_RETCODE_INVALID_CLOSE_VOLUME: return "the lots to close are more than the position's";
+      case TRADE_RETCODE_CLOSE_ORDER_EXIST:  return "the position has a close order already";
+      case TRADE_RETCODE_LIMIT_POSITIONS:    return "the broker's limit of open positions is reached";
+      case TRADE_RETCODE_REJECT_CANCEL:      return "the broker rejected the order and cancelled it";
+      case TRADE_RETCODE_LONG_ONLY:          return "the broker allows only buying on this symbol";
+      case TRADE_RETCODE_SHORT_ONLY:         return "the broker allows only selling on this symbol";
+      case TRADE_RETCODE_CLOSE_ONLY:         return "the broker allows only closing positions on this symbol";
+      case TRADE_RETCODE_FIFO_CLOSE:         return "the broker allows closing only the oldest position first";
+      case TRADE_RETCODE_HEDGE_PROHIBITED:   return "the broker prohibits opposite positions on one symbol";
      }
    return "";
   }
@@ -478,48 +556,88 @@ string RetcodeText(uint retcode)
 bool Transient(uint retcode)
   {
    return retcode == TRADE_RETCODE_REQUOTE || retcode == TRADE_RETCODE_PRICE_CHANGED ||
-          retcode == TRADE_RETCODE_PRICE_OFF || retcode == TRADE_RETCODE_TOO_MANY_REQUESTS ||
-          retcode == TRADE_RETCODE_CONNECTION;
+          retcode == TRADE_RETCODE_PRICE_OFF || retcode == TRADE_RETCODE_TOO_MANY_REQUESTS;
   }
 
 //+------------------------------------------------------------------+
 //| Answers that leave open whether the server made the deal: it may |
 //| be listed now or a while later. So is a code the expert does not |
-//| know.                                                            |
+//| know, and no connection: the request may have left before the    |
+//| link dropped.                                                    |
 //+------------------------------------------------------------------+
 bool OutcomeUnknown(uint retcode)
   {
    return retcode == TRADE_RETCODE_TIMEOUT || retcode == TRADE_RETCODE_ERROR ||
           retcode == TRADE_RETCODE_PLACED || retcode == TRADE_RETCODE_LOCKED ||
-          retcode == TRADE_RETCODE_ORDER_CHANGED || KnownRetcodeText(retcode) == "";
+          retcode == TRADE_RETCODE_ORDER_CHANGED || retcode == TRADE_RETCODE_CONNECTION ||
+          KnownRetcodeText(retcode) == "";
   }
 
 //+------------------------------------------------------------------+
-//| This click's deal in the history, or 0: this chart's comment     |
-//| with the click's number as far as the server left it, the click's|
-//| symbol, side and magic number, no more lots than the click's,    |
-//| made at or after the click.                                      |
+//| The order of this click's deal in the history, or 0, when the    |
+//| server gave no ticket: this chart's comment with the click's     |
+//| number as far as the server left it, the click's symbol, side and|
+//| magic number, no more lots than the click's, made at or after    |
+//| the click. The comment is only this fallback: brokers rewrite it.|
 //+------------------------------------------------------------------+
-ulong FindClickDeal(int click, string symbol, int type, double lots, datetime since)
+ulong FindClickOrder(int click, string symbol, int type, double lots, datetime since)
   {
-   if(!SelectHistory())
+   if(!SelectHistory(since))
       return 0;
    string number = "";
+   // The click's number first; then, since the server may rewrite the comment's end, any deal
+   // of this chart made since the click: one click of a chart at a time is in doubt, and an
+   // earlier click's deal was made before this click.
+   for(int pass = 0; pass < 2; pass++)
+      for(int i = HistoryDealsTotal() - 1; i >= 0; i--)
+        {
+         ulong deal = HistoryDealGetTicket(i);
+         if(deal == 0 || !ChartComment(HistoryDealGetString(deal, DEAL_COMMENT), number))
+            continue;
+         if(pass == 0 && number != "" && StringFind(IntegerToString(click), number) != 0)
+            continue;
+         if(HistoryDealGetString(deal, DEAL_SYMBOL) == symbol &&
+            HistoryDealGetInteger(deal, DEAL_TYPE) == type &&
+            HistoryDealGetDouble(deal, DEAL_VOLUME) <= lots + 1e-8 &&
+            (ulong)HistoryDealGetInteger(deal, DEAL_MAGIC) == InpMagic &&
+            HistoryDealGetInteger(deal, DEAL_TIME) >= since)
+            return (ulong)HistoryDealGetInteger(deal, DEAL_ORDER);
+        }
+   return 0;
+  }
+
+//+------------------------------------------------------------------+
+//| What the deals of one order that the terminal lists did: their   |
+//| lots together (a fill may come in parts, DEAL_ORDER naming the   |
+//| order in each), their average price, the position and how it was|
+//| entered. False while none of them is listed.                     |
+//+------------------------------------------------------------------+
+bool OrderFill(ulong order, datetime since, double &filled, double &fill, long &identifier,
+               long &entry)
+  {
+   filled = 0;
+   fill = 0;
+   identifier = 0;
+   entry = DEAL_ENTRY_IN;
+   if(order == 0 || !SelectHistory(since))
+      return false;
    for(int i = HistoryDealsTotal() - 1; i >= 0; i--)
      {
       ulong deal = HistoryDealGetTicket(i);
-      if(deal == 0 || !ChartComment(HistoryDealGetString(deal, DEAL_COMMENT), number))
+      if(deal == 0 || (ulong)HistoryDealGetInteger(deal, DEAL_ORDER) != order)
          continue;
-      if(number != "" && StringFind(IntegerToString(click), number) != 0)
-         continue;
-      if(HistoryDealGetString(deal, DEAL_SYMBOL) == symbol &&
-         HistoryDealGetInteger(deal, DEAL_TYPE) == type &&
-         HistoryDealGetDouble(deal, DEAL_VOLUME) <= lots + 1e-8 &&
-         HistoryDealGetInteger(deal, DEAL_MAGIC) == InpMagic &&
-         HistoryDealGetInteger(deal, DEAL_TIME) >= since)
-         return deal;
+      double lots = HistoryDealGetDouble(deal, DEAL_VOLUME);
+      filled += lots;
+      fill += lots * HistoryDealGetDouble(deal, DEAL_PRICE);
+      identifier = HistoryDealGetInteger(deal, DEAL_POSITION_ID);
+      long dealEntry = HistoryDealGetInteger(deal, DEAL_ENTRY);
+      if(dealEntry == DEAL_ENTRY_INOUT || (dealEntry == DEAL_ENTRY_OUT && entry == DEAL_ENTRY_IN))
+         entry = dealEntry;
      }
-   return 0;
+   if(filled <= 0)
+      return false;
+   fill = NormalizeDouble(fill / filled, _Digits);
+   return true;
   }
 
 int ConfirmSeconds()
@@ -528,13 +646,19 @@ int ConfirmSeconds()
   }
 
 //+------------------------------------------------------------------+
-//| An unclear answer to a click: tell the trader at once, and look  |
-//| for its deal on the following events instead of sending again.   |
+//| A click whose deal is not listed yet: after an unclear answer,   |
+//| told at once; after "done", when the terminal lists the deal     |
+//| late (the trade events may come after OrderSend's answer). Either|
+//| way it is looked for on the following events, never sent again. |
 //+------------------------------------------------------------------+
-void AwaitDeal(int click, int type, double lots, double slPips, double tpPips, double trailPips,
-               string what, datetime since, uint retcode)
+void AwaitDeal(int click, ulong order, double filled, int type, double lots, double clicked,
+               double slPips, double tpPips, double trailPips, string what, datetime since,
+               uint retcode)
   {
    g_pendingClick = click;
+   g_pendingOrder = order;
+   g_pendingFilled = filled;
+   g_pendingPrice = clicked;
    g_pendingSymbol = _Symbol;
    g_pendingType = type;
    g_pendingLots = lots;
@@ -544,32 +668,57 @@ void AwaitDeal(int click, int type, double lots, double slPips, double tpPips, d
    g_pendingWhat = what;
    g_pendingTime = since;
    g_pendingSince = GetTickCount();
-   Tell(what + " not confirmed yet: " + RetcodeText(retcode) + ". It will not be sent again; "
-        "the expert looks for it for up to " + IntegerToString(ConfirmSeconds()) + " s");
+   if(Done(retcode))
+      Journal(what + " was done" + ((order != 0) ? " as order #" + IntegerToString((long)order) :
+                                    "") + "; waiting for the terminal to list its deal");
+   else
+      Tell(what + " not confirmed yet: " + RetcodeText(retcode) + ". It will not be sent again; "
+           "the expert looks for it for up to " + IntegerToString(ConfirmSeconds()) + " s");
+  }
+
+bool Done(uint retcode)
+  {
+   return retcode == TRADE_RETCODE_DONE || retcode == TRADE_RETCODE_DONE_PARTIAL;
   }
 
 //+------------------------------------------------------------------+
 //| Looks once for the deal of the click in doubt; takes it over     |
-//| when it is there, gives up when the time is over.                |
+//| when it is listed whole, gives up when the time is over.         |
 //+------------------------------------------------------------------+
 void CheckPending()
   {
    if(g_pendingClick == 0)
       return;
-   ulong deal = FindClickDeal(g_pendingClick, g_pendingSymbol, g_pendingType, g_pendingLots,
-                              g_pendingTime);
-   if(deal != 0)
+   ulong order = g_pendingOrder;
+   if(order == 0)
+      order = FindClickOrder(g_pendingClick, g_pendingSymbol, g_pendingType, g_pendingLots,
+                             g_pendingTime);
+   double filled = 0;
+   double fill = 0;
+   long identifier = 0;
+   long entry = 0;
+   bool listed = OrderFill(order, g_pendingTime, filled, fill, identifier, entry);
+   bool over = (int)(GetTickCount() - g_pendingSince) >= ConfirmSeconds() * 1000;
+   // A fill whose lots the server told is waited for whole: its parts may be listed apart.
+   if(listed && (filled >= g_pendingFilled - 1e-8 || over))
      {
       g_pendingClick = 0;
-      TakeOver(deal, g_pendingWhat, g_pendingLots, g_pendingPips[0], g_pendingPips[1],
-               g_pendingPips[2], true);
+      TakeOver(order, g_pendingWhat, g_pendingType, g_pendingLots, g_pendingPrice,
+               g_pendingPips[0], g_pendingPips[1], g_pendingPips[2], g_pendingTime,
+               g_pendingFilled == 0);
       return;
      }
-   if((int)(GetTickCount() - g_pendingSince) < ConfirmSeconds() * 1000)
+   if(!over)
       return;
    g_pendingClick = 0;
-   Tell(g_pendingWhat + ": the server did not confirm the deal within " +
-        IntegerToString(ConfirmSeconds()) + " s and it was not sent again; look in the Toolbox");
+   if(g_pendingFilled > 0)
+      Tell(g_pendingWhat + " was done" + ((g_pendingOrder != 0) ? " as order #" +
+           IntegerToString((long)g_pendingOrder) : "") +
+           " but the terminal has not listed its deal within " + IntegerToString(ConfirmSeconds()) +
+           " s; it was not sent again: check the position and its stops in the Toolbox");
+   else
+      Tell(g_pendingWhat + ": the server did not confirm the deal within " +
+           IntegerToString(ConfirmSeconds()) + " s and it was not sent again; look in the Toolbox");
   }
 
 //+------------------------------------------------------------------+
@@ -599,7 +748,7 @@ string TradableLots(double typed, int type, double &lots, int &decimals)
    if(step <= 0)
       step = (minimum > 0) ? minimum : 0.01;
    decimals = StepDecimals(step);
-   if(!MathIsValidNumber(typed) || typed <= 0)
+   if(typed <= 0)
       return "the Lots field reads " + FieldText(typed) + "; type a lot size above zero";
    if(typed > maximum * (1 + 1e-9))
       return "lot size " + FieldText(typed) + " is above the broker's maximum of " +
@@ -615,9 +764,24 @@ string TradableLots(double typed, int type, double &lots, int &decimals)
    return "";
   }
 
+//+------------------------------------------------------------------+
+//| Why a field cannot be used at all ("" when it can): the panel    |
+//| writes NaN for a field whose text is not a number, and "none" is |
+//| never read into it. Only the four values reach the expert, not   |
+//| the text, so the message cannot quote what was typed.            |
+//+------------------------------------------------------------------+
+string NotANumber()
+  {
+   string names = "Lots S/L  T/P  T/S  ";
+   for(int i = 0; i < 4; i++)
+      if(!MathIsValidNumber(g_values[i]))
+         return StringSubstr(names, i * 5, (i == 0) ? 4 : 3) + " is not a number";
+   return "";
+  }
+
 string CheckDistance(string field, double pips)
   {
-   if(!MathIsValidNumber(pips) || pips < 0)
+   if(pips < 0)
       return "the " + field + " field reads " + FieldText(pips) +
              "; type 0 for none or a positive number of pips";
    return "";
@@ -663,6 +827,12 @@ string TradingRefused()
       return "Algo Trading is off in the terminal";
    if(!MQLInfoInteger(MQL_TRADE_ALLOWED))
       return "algorithmic trading is not allowed in the expert's settings (tab Common)";
+   if(!AccountInfoInteger(ACCOUNT_TRADE_ALLOWED))
+      return "the account may not trade (an investor login, or the broker disabled it)";
+   if(!AccountInfoInteger(ACCOUNT_TRADE_EXPERT))
+      return "the broker does not allow experts to trade on this account";
+   if(SymbolInfoInteger(_Symbol, SYMBOL_TRADE_MODE) == SYMBOL_TRADE_MODE_DISABLED)
+      return KnownRetcodeText(TRADE_RETCODE_TRADE_DISABLED);
    return "";
   }
 
@@ -694,6 +864,44 @@ bool Netting()
   }
 
 //+------------------------------------------------------------------+
+//| Selects the open position of the chart's symbol (on a netting    |
+//| account its only one); false when there is none.                 |
+//+------------------------------------------------------------------+
+bool SelectSymbolPosition()
+  {
+   for(int i = PositionsTotal() - 1; i >= 0; i--)
+      if(PositionGetTicket(i) != 0 && PositionGetString(POSITION_SYMBOL) == _Symbol)
+         return true;
+   return false;
+  }
+
+//+------------------------------------------------------------------+
+//| The stops a netting deal carries. A deal that adds to or reverses|
+//| the position replaces its stops, zeros deleting them; one that   |
+//| reduces it leaves them (the terminal's "Stop Loss and Take Profit|
+//| inheritance" rules). So: adding, the position's own stops, the   |
+//| click's only where it has none; reducing or closing, none;       |
+//| reversing or opening, the click's as `sl` and `tp` hold them.    |
+//+------------------------------------------------------------------+
+void NettingStops(int type, double lots, double &sl, double &tp)
+  {
+   if(!Netting() || !SelectSymbolPosition())
+      return;
+   if(PositionGetInteger(POSITION_TYPE) == type)
+     {
+      if(PositionGetDouble(POSITION_SL) != 0)
+         sl = PositionGetDouble(POSITION_SL);
+      if(PositionGetDouble(POSITION_TP) != 0)
+         tp = PositionGetDouble(POSITION_TP);
+     }
+   else if(PositionGetDouble(POSITION_VOLUME) >= lots - 1e-8)
+     {
+      sl = 0;
+      tp = 0;
+     }
+  }
+
+//+------------------------------------------------------------------+
 //| A market deal with the panel's lot size, stop-loss and take-     |
 //| profit (pips from the fill; 0 pips: none), trailed by the panel's|
 //| trailing stop. One click is at most one deal; a click that does  |
@@ -707,6 +915,8 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
    if(refused == "" && g_pendingClick != 0)
       refused = "the " + g_pendingWhat + " clicked before is not confirmed yet; click again when "
                 "the expert has said what became of it";
+   if(refused == "")
+      refused = NotANumber();
    double lots = 0;
    int decimals = 2;
    if(refused == "")
@@ -728,9 +938,6 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
    double slPips = g_values[1];
    double tpPips = g_values[2];
    double trailPips = g_values[3];
-   // On a netting account a deal with stops would replace the stops of a position already
-   // open: the click's stops go with the deal only when it opens one.
-   bool stopsWithDeal = !Netting() || (OpenLots(ORDER_TYPE_BUY) + OpenLots(ORDER_TYPE_SELL) == 0);
    int click = NextClick();
    datetime since = TimeCurrent();
    string what = side + " " + DoubleToString(lots, decimals);
@@ -749,7 +956,7 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
 
    MqlTradeResult result = {};
    uint retcode = 0;
-   ulong deal = 0;
+   ulong order = 0;
    uint started = GetTickCount();
    for(int attempt = 1; ; attempt++)
      {
@@ -772,34 +979,37 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
          Tell(what + " not sent: " + tooClose);
          return;
         }
+      NettingStops(type, lots, sl, tp);
       request.price = price;
       request.deviation = (ulong)(allowed - moved);
-      request.sl = stopsWithDeal ? sl : 0;
-      request.tp = stopsWithDeal ? tp : 0;
+      request.sl = sl;
+      request.tp = tp;
       MqlTradeCheckResult check = {};
       if(!OrderCheck(request, check))
         {
-         Tell(what + " not sent: " + RetcodeText(check.retcode));
+         Journal(what + ": OrderCheck answered " + IntegerToString(check.retcode) + " \"" +
+                 check.comment + "\"");
+         Tell(what + " not sent: " + CheckText(check));
          return;
         }
       ZeroMemory(result);
-      bool taken = OrderSend(request, result);
+      OrderSend(request, result);
       retcode = result.retcode;
-      if(taken && (retcode == TRADE_RETCODE_DONE || retcode == TRADE_RETCODE_DONE_PARTIAL) &&
-         result.deal != 0)
-        {
-         deal = result.deal;
+      order = result.order;
+      if(order == 0 && result.deal != 0 && HistoryDealSelect(result.deal))
+         order = (ulong)HistoryDealGetInteger(result.deal, DEAL_ORDER);
+      if(Done(retcode) && (order != 0 || result.deal != 0))
          break;
-        }
       // Whatever the answer, look for the deal before anything else: a second request for a
       // deal that was made would make another.
-      deal = FindClickDeal(click, _Symbol, type, lots, since);
-      if(deal != 0)
+      if(order == 0)
+         order = FindClickOrder(click, _Symbol, type, lots, since);
+      if(order != 0 && retcode != TRADE_RETCODE_PLACED)
          break;
-      if(OutcomeUnknown(retcode) || retcode == TRADE_RETCODE_DONE ||
-         retcode == TRADE_RETCODE_DONE_PARTIAL)
+      if(OutcomeUnknown(retcode) || Done(retcode))
         {
-         AwaitDeal(click, type, lots, slPips, tpPips, trailPips, what, since, retcode);
+         AwaitDeal(click, order, 0, type, lots, clicked, slPips, tpPips, trailPips, what, since,
+                   retcode);
          return;
         }
       if(!Transient(retcode))
@@ -809,12 +1019,36 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
       Journal(what + ": " + RetcodeText(retcode) + ", trying again");
       Sleep(PELLITH_RETRY_PAUSE);
      }
-   if(deal == 0)
+   if(order == 0 && !Done(retcode))
      {
       Tell(what + " not sent: " + RetcodeText(retcode));
       return;
      }
-   TakeOver(deal, what, lots, slPips, tpPips, trailPips, false);
+   double filled = 0;
+   double fill = 0;
+   long identifier = 0;
+   long entry = 0;
+   double told = Done(retcode) ? result.volume : 0;
+   if(!OrderFill(order, since, filled, fill, identifier, entry) || filled < told - 1e-8)
+     {
+      AwaitDeal(click, order, (told > 0) ? told : lots, type, lots, clicked, slPips, tpPips,
+                trailPips, what, since, TRADE_RETCODE_DONE);
+      return;
+     }
+   TakeOver(order, what, type, lots, clicked, slPips, tpPips, trailPips, since, false);
+  }
+
+//+------------------------------------------------------------------+
+//| OrderCheck's refusal in words, with the margin when it is short. |
+//+------------------------------------------------------------------+
+string CheckText(MqlTradeCheckResult &check)
+  {
+   string text = RetcodeText(check.retcode);
+   if(check.retcode != TRADE_RETCODE_NO_MONEY)
+      return text;
+   double used = AccountInfoDouble(ACCOUNT_EQUITY) - AccountInfoDouble(ACCOUNT_MARGIN_FREE);
+   return text + ": the deal needs " + DoubleToString(check.margin - used, 2) + " of margin, " +
+          DoubleToString(AccountInfoDouble(ACCOUNT_MARGIN_FREE), 2) + " is free";
   }
 
 //+------------------------------------------------------------------+
@@ -837,30 +1071,40 @@ string StopsText()
   }
 
 //+------------------------------------------------------------------+
-//| The deal of a click, confirmed at once or found late: what it did|
-//| to the symbol's position is told, the position gets the click's  |
-//| stops from the fill when it is the click's own, and it trails by |
-//| the click's T/S when this expert opened it.                      |
+//| The deals of a click's order, confirmed at once or found late:   |
+//| what they did to the symbol's position is told, a fill beyond the|
+//| slippage too; the position gets the click's stops from the fill  |
+//| when the click opened or reversed it, and trails by the click's  |
+//| T/S when this expert opened it.                                  |
 //+------------------------------------------------------------------+
-void TakeOver(ulong deal, string what, double lots, double slPips, double tpPips,
-              double trailPips, bool late)
+void TakeOver(ulong order, string what, int type, double lots, double clicked, double slPips,
+              double tpPips, double trailPips, datetime since, bool late)
   {
-   if(!SelectHistory() || HistoryDealGetInteger(deal, DEAL_TICKET) == 0)
+   double filled = 0;
+   double fill = 0;
+   long identifier = 0;
+   long entry = 0;
+   if(!OrderFill(order, since, filled, fill, identifier, entry))
      {
-      Tell(what + " was done as deal #" + IntegerToString((long)deal) +
-           " but the terminal does not list it; check the position's stops in the Toolbox");
+      Tell(what + " was done as order #" + IntegerToString((long)order) +
+           " but the terminal does not list its deal; check the position and its stops in the "
+           "Toolbox");
       return;
      }
-   long entry = HistoryDealGetInteger(deal, DEAL_ENTRY);
-   long identifier = HistoryDealGetInteger(deal, DEAL_POSITION_ID);
-   double filled = HistoryDealGetDouble(deal, DEAL_VOLUME);
-   double fill = HistoryDealGetDouble(deal, DEAL_PRICE);
    string done = what + " done at " + Price(fill);
    if(filled < lots - 1e-8)
       done = what + " filled only in part: " + DoubleToString(filled, LotDecimals()) +
              " lots at " + Price(fill) + ", the rest was cancelled";
    if(late)
       done = done + " after all: the server confirmed it late";
+   // Under market and exchange execution the broker fills at the market price whatever the
+   // deviation: the expert can only tell a fill beyond the slippage allowed.
+   double pip = PipSize();
+   double worse = (type == ORDER_TYPE_BUY) ? fill - clicked : clicked - fill;
+   if(MathRound(worse / _Point) > MathRound(InpSlippagePips * pip / _Point))
+      Tell(what + " filled at " + Price(fill) + ", " + Pips(worse / pip) + " worse than the " +
+           Price(clicked) + " clicked, beyond the " + Pips(InpSlippagePips) +
+           " of slippage allowed: the broker fills at market under this execution");
    bool open = SelectPosition(identifier);
    if(!open)
      {
@@ -872,6 +1116,7 @@ void TakeOver(ulong deal, string what, double lots, double slPips, double tpPips
       return;
      }
    bool own = false;
+   bool opened = false;
    string effect = "";
    if(entry == DEAL_ENTRY_INOUT)
      {
@@ -883,13 +1128,11 @@ void TakeOver(ulong deal, string what, double lots, double slPips, double tpPips
    else if(MathAbs(PositionGetDouble(POSITION_VOLUME) - filled) < 1e-8)
      {
       own = true;
+      opened = true;
       effect = "opened position #" + IntegerToString(identifier) + ": ";
      }
    else
-     {
-      own = Find(identifier) >= 0;
       effect = "added to position #" + IntegerToString(identifier) + ", now ";
-     }
    if(own)
      {
       Remember(identifier, trailPips);
@@ -897,12 +1140,12 @@ void TakeOver(ulong deal, string what, double lots, double slPips, double tpPips
       SelectPosition(identifier);
      }
    string told = done + "; " + effect + PositionText();
-   if(!own && entry == DEAL_ENTRY_IN)
-      told = told + " (a position this expert did not open: its stops stay as they were)";
+   // Adding carried the position's stops with the deal; it trails as it did before.
+   if(entry == DEAL_ENTRY_IN && !opened && Find(identifier) < 0)
+      told = told + " (a position this expert did not open: it is not trailed)";
    // A plain opening goes to the journal; anything that changed a position the trader had, or
    // came late or in part, is alerted.
-   if(entry == DEAL_ENTRY_IN && own && !late && filled >= lots - 1e-8 &&
-      StringFind(effect, "opened") == 0)
+   if(opened && !late && filled >= lots - 1e-8)
       Journal(told);
    else
       Tell(told);
@@ -973,14 +1216,58 @@ void SetStops(long identifier, string what, double fill, double slPips, double t
   }
 
 //+------------------------------------------------------------------+
+//| Why no stop can be moved now ("" when they can): what the        |
+//| terminal, the account and the symbol say, and an answer of the   |
+//| server that no modify can pass, which holds for the longest pause|
+//| and is then tried once more.                                     |
+//+------------------------------------------------------------------+
+string TrailingHalted()
+  {
+   if(!TerminalInfoInteger(TERMINAL_TRADE_ALLOWED) || !MQLInfoInteger(MQL_TRADE_ALLOWED))
+      return KnownRetcodeText(TRADE_RETCODE_CLIENT_DISABLES_AT);
+   if(!AccountInfoInteger(ACCOUNT_TRADE_ALLOWED) || !AccountInfoInteger(ACCOUNT_TRADE_EXPERT) ||
+      SymbolInfoInteger(_Symbol, SYMBOL_TRADE_MODE) == SYMBOL_TRADE_MODE_DISABLED)
+      return KnownRetcodeText(TRADE_RETCODE_TRADE_DISABLED);
+   if(g_trailHalt != 0 && (int)(GetTickCount() - g_trailHaltAt) < PELLITH_TRAIL_PAUSE_MAX)
+      return KnownRetcodeText(g_trailHalt);
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Whether trailing stops for now; the journal hears each reason    |
+//| once.                                                            |
+//+------------------------------------------------------------------+
+bool TrailingStopped()
+  {
+   string halted = TrailingHalted();
+   if(halted != "" && halted != g_trailHaltTold)
+     {
+      Journal("trailing stops: " + halted + "; it goes on when that changes");
+      g_trailHaltTold = halted;
+     }
+   return halted != "";
+  }
+
+bool HaltsTrailing(uint retcode)
+  {
+   return retcode == TRADE_RETCODE_TRADE_DISABLED || retcode == TRADE_RETCODE_MARKET_CLOSED ||
+          retcode == TRADE_RETCODE_SERVER_DISABLES_AT ||
+          retcode == TRADE_RETCODE_CLIENT_DISABLES_AT;
+  }
+
+//+------------------------------------------------------------------+
 //| Moves the stop of this expert's positions behind the price once  |
 //| one is further in profit than its trailing stop: only towards    |
 //| profit, by at least the trailing step, never inside the broker's |
 //| stop or freeze level. Positions it did not open are never moved. |
+//| A broker that refuses is asked less and less often, per position;|
+//| while trading cannot be done at all, nothing is asked.           |
 //+------------------------------------------------------------------+
 void TrailStops()
   {
    if(!g_created)
+      return;
+   if(TrailingStopped())
       return;
    double pip = PipSize();
    double step = (MathIsValidNumber(InpTrailingStepPips) && InpTrailingStepPips > 0) ?
@@ -991,11 +1278,14 @@ void TrailStops()
      {
       if(!SelectPosition(g_positions[i]))
         {
-         Forget(i);
+         if(PositionClosed(g_positions[i]))
+            Forget(i);
          continue;
         }
       double trailPips = g_trails[i];
       if(trailPips <= 0 || PositionGetString(POSITION_SYMBOL) != _Symbol)
+         continue;
+      if(g_trailPause[i] > 0 && (int)(GetTickCount() - g_trailNext[i]) < 0)
          continue;
       double trail = trailPips * pip;
       if(trail < minimum)
@@ -1046,12 +1336,25 @@ void TrailStops()
       if(OrderSend(request, result))
         {
          g_trailErrors[i] = 0;
+         g_trailPause[i] = 0;
+         g_trailHalt = 0;
+         g_trailHaltTold = "";
          continue;
+        }
+      if(HaltsTrailing(result.retcode))
+        {
+         g_trailHalt = result.retcode;
+         g_trailHaltAt = GetTickCount();
+         TrailingStopped();
+         return;
         }
       if((int)result.retcode != g_trailErrors[i])
          Journal("trailing stop of #" + IntegerToString(g_positions[i]) + " not moved: " +
                  RetcodeText(result.retcode));
       g_trailErrors[i] = (int)result.retcode;
+      g_trailPause[i] = (int)MathMin(MathMax(g_trailPause[i] * 2, PELLITH_TRAIL_PAUSE),
+                                     PELLITH_TRAIL_PAUSE_MAX);
+      g_trailNext[i] = GetTickCount() + g_trailPause[i];
      }
   }
 //+------------------------------------------------------------------+

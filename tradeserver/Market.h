@@ -50,8 +50,9 @@ struct TFault {
     int Error = 0;             // the answer in the terminal's codes; 0: the rules answer
     bool PlaceAnyway = false;  // with an error: the order is opened all the same
     double MoveBidPoints = 0;  // the market moves before the server answers (requotes, slippage)
-    long long ListAfterMs = 0; // with PlaceAnyway: the terminal lists the order only this late
+    long long ListAfterMs = 0; // with PlaceAnyway (MT5: also when done): listed only this late
     double FillLots = 0;       // MT5: the market has only this many lots for the deal (0: enough)
+    double SplitLots = 0;      // MT5: the fill comes as two deals, the first of this many lots
 };
 
 // Profit in dollars of an order closed at `AClose`.

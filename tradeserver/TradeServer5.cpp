@@ -83,6 +83,33 @@ double TTradeServer5::Balance() const {
     return FAccounts.at(FAccount).Balance;
 }
 
+void TTradeServer5::Synchronise(long long AAfterMs) {
+    std::lock_guard lock(FLock);
+    FSyncedAt = FClock() + AAfterMs;
+}
+
+void TTradeServer5::SetAccountTrading(bool AAllowed, bool AExperts) {
+    std::lock_guard lock(FLock);
+    FAccounts[FAccount].TradeAllowed = AAllowed;
+    FAccounts[FAccount].TradeExpert = AExperts;
+}
+
+bool TTradeServer5::AccountTradeAllowed() const {
+    std::lock_guard lock(FLock);
+    return FAccounts.at(FAccount).TradeAllowed;
+}
+
+bool TTradeServer5::AccountTradeExpert() const {
+    std::lock_guard lock(FLock);
+    return FAccounts.at(FAccount).TradeExpert;
+}
+
+void TTradeServer5::SetCommentEnd(std::size_t AKeep, const std::string& ATail) {
+    std::lock_guard lock(FLock);
+    FCommentKeep = AKeep;
+    FCommentTail = ATail;
+}
+
 void TTradeServer5::SetNextTicket(long long ATicket) {
     std::lock_guard lock(FLock);
     FNextTicket = ATicket;
@@ -123,8 +150,11 @@ unsigned TTradeServer5::Validate(const TTradeRequest5& ARequest, const TQuote& A
     AMargin = 0;
     if (ARequest.Type != otBuy && ARequest.Type != otSell)
         return rcInvalid;
-    if (!rules.TradeAllowed)
+    const TAccount& account = FAccounts.at(FAccount);
+    if (!rules.TradeAllowed || !account.TradeAllowed)
         return rcTradeDisabled;
+    if (!account.TradeExpert)
+        return rcServerDisablesAt;
     if (!rules.MarketOpen)
         return rcMarketClosed;
     const double volume = ARequest.Volume;
@@ -225,7 +255,9 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote
     }
     const bool unclear = AFault && AFault->Error != 0;
     const long long now = FClock();
-    const long long listedAt = now + (unclear ? std::max(AFault->ListAfterMs, 0LL) : 0);
+    const long long listedAt = now + (AFault ? std::max(AFault->ListAfterMs, 0LL) : 0);
+    const std::string comment =
+        FCommentKeep ? ARequest.Comment.substr(0, *FCommentKeep) + FCommentTail : ARequest.Comment;
 
     TDeal5 deal;
     deal.Ticket = FNextDeal++;
@@ -238,7 +270,7 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote
     deal.StopLoss = ARequest.StopLoss;
     deal.TakeProfit = ARequest.TakeProfit;
     deal.Magic = ARequest.Magic;
-    deal.Comment = ARequest.Comment;
+    deal.Comment = comment;
     deal.Time = now;
     deal.Account = FAccount;
     deal.ListedAt = listedAt;
@@ -253,7 +285,7 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote
         position.StopLoss = ARequest.StopLoss;
         position.TakeProfit = ARequest.TakeProfit;
         position.Magic = ARequest.Magic;
-        position.Comment = ARequest.Comment;
+        position.Comment = comment;
         position.Time = position.TimeUpdate = now;
         position.Account = FAccount;
         position.ListedAt = listedAt;
@@ -271,21 +303,19 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote
     if (netted == FPositions.end()) {
         deal.PositionId = open(ARequest.Type, volume);
     } else {
-        // Netting: the deal changes the symbol's one position. Stops sent with the deal replace
-        // the position's; without them it keeps its own.
+        // Netting: the deal changes the symbol's one position. A deal that adds to it or
+        // reverses it brings its stops, zeros deleting the position's; one that reduces it
+        // leaves them.
         TPosition5& position = *netted;
         deal.PositionId = position.Identifier;
         position.TimeUpdate = now;
-        const bool newStops = ARequest.StopLoss != 0 || ARequest.TakeProfit != 0;
         if (position.Type == ARequest.Type) {
             const double total = position.Volume + volume;
             position.PriceOpen = market_rules::RoundToDigits(
                 (position.PriceOpen * position.Volume + price * volume) / total, rules.Digits + 3);
             position.Volume = total;
-            if (newStops) {
-                position.StopLoss = ARequest.StopLoss;
-                position.TakeProfit = ARequest.TakeProfit;
-            }
+            position.StopLoss = ARequest.StopLoss;
+            position.TakeProfit = ARequest.TakeProfit;
         } else {
             const double closed = std::min(volume, position.Volume);
             deal.Profit = OrderProfit(rules, position.Type, closed, position.PriceOpen, price);
@@ -293,10 +323,6 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote
             if (volume < position.Volume - Tolerance) {
                 deal.Entry = deOut;
                 position.Volume -= volume;
-                if (newStops) {
-                    position.StopLoss = ARequest.StopLoss;
-                    position.TakeProfit = ARequest.TakeProfit;
-                }
             } else if (volume <= position.Volume + Tolerance) {
                 deal.Entry = deOut;
                 FPositions.erase(netted);
@@ -315,9 +341,18 @@ TTradeResult5 TTradeServer5::Deal(const TTradeRequest5& ARequest, TQuote& AQuote
             if (p.Identifier == deal.PositionId)
                 p.Profit = ProfitNow(AQuote, p.Type, p.Volume, p.PriceOpen);
     }
+    if (AFault && AFault->SplitLots > 0 && AFault->SplitLots < volume - Tolerance) {
+        // The market filled the order in two parts: two deals of one order, one position.
+        TDeal5 first = deal;
+        first.Volume = AFault->SplitLots;
+        first.Profit = 0;
+        deal.Ticket = FNextDeal++;
+        deal.Volume = market_rules::RoundToDigits(volume - AFault->SplitLots, 8);
+        FDeals.push_back(first);
+    }
     FDeals.push_back(deal);
     FOrders.push_back({deal.Order, deal.PositionId, rules.Name, ARequest.Type, ARequest.Filling,
-                       ARequest.Volume, volume, ARequest.Magic, ARequest.Comment, now, FAccount});
+                       ARequest.Volume, volume, ARequest.Magic, comment, now, FAccount});
 
     if (unclear) {
         // Done, but the terminal never heard of it.
@@ -356,6 +391,12 @@ TTradeResult5 TTradeServer5::SetStops(const TTradeRequest5& ARequest) {
     if (fault && fault->Error != 0 && !fault->PlaceAnyway)
         return answer(static_cast<unsigned>(fault->Error));
     const TSymbolRules& rules = market.Rules;
+    if (!rules.TradeAllowed || !FAccounts.at(FAccount).TradeAllowed)
+        return answer(rcTradeDisabled);
+    if (!FAccounts.at(FAccount).TradeExpert)
+        return answer(rcServerDisablesAt);
+    if (!rules.MarketOpen)
+        return answer(rcMarketClosed);
     if (!std::isfinite(ARequest.StopLoss) || !std::isfinite(ARequest.TakeProfit))
         return answer(rcInvalidStops);
     if (std::abs(ARequest.StopLoss - position.StopLoss) < rules.Point / 2 &&
@@ -407,7 +448,7 @@ TTradeCheck5 TTradeServer5::Check(const TTradeRequest5& ARequest) const {
 }
 
 bool TTradeServer5::Listed(long long AListedAt, int AAccount) const {
-    return AAccount == FAccount && AListedAt <= FClock();
+    return AAccount == FAccount && AListedAt <= FClock() && FSyncedAt <= FClock();
 }
 
 std::vector<TPosition5> TTradeServer5::ListedPositions() const {

@@ -16,9 +16,15 @@
 //                      market and exchange execution; Return under exchange execution only
 //   positions, deals   https://www.mql5.com/en/docs/constants/tradingconstants/positionproperties,
 //                      https://www.mql5.com/en/docs/constants/tradingconstants/dealproperties
-//   netting, hedging   https://www.mql5.com/en/book/automation/account/account_netting_hedge
+//   netting, hedging   https://www.mql5.com/en/book/automation/account/account_netting_hedge;
+//                      and the terminal help's "Rules of Stop Loss and Take Profit inheritance"
+//                      (as a broker reprints it: https://help.gt247.com/support/solutions/
+//                      articles/13000054838): an order that increases or reverses a netting
+//                      position replaces its S/L and T/P, zeros deleting them; one that reduces
+//                      it leaves them
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +60,20 @@ enum TRetcode : unsigned {
     rcFrozen = 10029,
     rcInvalidFill = 10030,
     rcConnection = 10031,
+    rcOnlyReal = 10032,
+    rcLimitOrders = 10033,
     rcLimitVolume = 10034,
+    rcInvalidOrder = 10035,
+    rcPositionClosed = 10036,
+    rcInvalidCloseVolume = 10038,
+    rcCloseOrderExist = 10039,
+    rcLimitPositions = 10040,
+    rcRejectCancel = 10041,
+    rcLongOnly = 10042,
+    rcShortOnly = 10043,
+    rcCloseOnly = 10044,
+    rcFifoClose = 10045,
+    rcHedgeProhibited = 10046,
 };
 
 // ENUM_TRADE_REQUEST_ACTIONS, ENUM_ORDER_TYPE_FILLING and ENUM_DEAL_ENTRY as the server knows
@@ -173,6 +192,16 @@ public:
     // The terminal logs in to an account; an account seen first gets this mode and balance.
     // The first account is 1, hedging, with 10000 dollars at 1:100.
     void Login(int AAccount, bool AHedging = true, double ABalance = 10000);
+    // After a restart the terminal lists the account's positions and deals only once it has
+    // synchronised with the server, this many milliseconds from now.
+    void Synchronise(long long AAfterMs);
+    // Whether the account may trade at all (ACCOUNT_TRADE_ALLOWED) and by experts
+    // (ACCOUNT_TRADE_EXPERT); a request the account may not make is answered 10017 or 10026.
+    void SetAccountTrading(bool AAllowed, bool AExperts);
+    bool AccountTradeAllowed() const;
+    bool AccountTradeExpert() const;
+    // The broker keeps only the first AKeep characters of an order's comment and appends ATail.
+    void SetCommentEnd(std::size_t AKeep, const std::string& ATail);
     int Account() const { return Locked(FAccount); }
     bool Hedging() const;
     double Balance() const;
@@ -199,6 +228,8 @@ private:
     struct TAccount {
         bool Hedging = true;
         double Balance = 0;
+        bool TradeAllowed = true;
+        bool TradeExpert = true;
     };
     bool Listed(long long AListedAt, int AAccount) const;
     // The answer the rules give a request, before any deal is made; rcNone when it is taken.
@@ -220,4 +251,7 @@ private:
     int FAccount = 1;
     long long FNextTicket = 1000;
     long long FNextDeal = 5000;
+    long long FSyncedAt = 0;
+    std::optional<std::size_t> FCommentKeep;
+    std::string FCommentTail;
 };

@@ -168,6 +168,11 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
          27,
          "after all"},
         {"the server added to the comment", {teTradeTimeout, true, 0, 3000}, true, 40, "after all"},
+        {"the server changed the comment's end",
+         {teTradeTimeout, true, 0, 3000},
+         true,
+         28,
+         "after all"},
         // Not recognisably this chart's: told, never taken.
         {"the server cut into the chart's tag",
          {teTradeTimeout, true, 0, 3000},
@@ -196,7 +201,9 @@ TEST(ExpertUnclearAnswer, IsNeverSentAgainAndALateOrderIsTakenOverWithItsStops) 
         TExpertKit kit;
         kit.Server.SetRules(c.Market ? UnderMarketExecution() : Eurusd());
         if (c.CommentKeep)
-            kit.Server.SetCommentEnd(c.CommentKeep, c.CommentKeep == 40 ? " [dealer]" : "");
+            kit.Server.SetCommentEnd(c.CommentKeep, c.CommentKeep == 40   ? " [dealer]"
+                                                    : c.CommentKeep == 28 ? "7"
+                                                                          : "");
         auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60, 10));
         EXPECT_LT(kit.ClickThrough(expert, Buy, {c.Fault}), 500)
             << "the click does not wait for the server";
@@ -352,6 +359,28 @@ TEST(ExpertExecution, UnderMarketExecutionOpensWithoutStopsAndSetsThemFromTheRea
     EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
 }
 
+// Under market execution the broker fills at market whatever the slippage sent: the expert can
+// only tell a fill beyond the slippage allowed.
+TEST(ExpertExecution, AFillBeyondTheSlippageIsToldUnderMarketExecution) {
+    for (double points : {80.0, 30.0}) {
+        SCOPED_TRACE(points);
+        TExpertKit kit;
+        kit.Server.SetRules(UnderMarketExecution());
+        kit.Server.SetMarketSlippage(points);
+        auto& expert = kit.Attach("EURUSD", TExpertKit::Inputs(0.1, 30, 60));
+        kit.Click(expert, Buy);
+        ASSERT_EQ(kit.Server.OpenOrders().size(), 1u);
+        if (points > 30) {
+            EXPECT_EQ(kit.AlertsWith("buy 0.10 filled at 1.08542, 8.0 pips worse than the 1.08462 "
+                                     "clicked, beyond the 3.0 pips of slippage allowed"),
+                      1)
+                << kit.AlertsText();
+        } else {
+            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
+        }
+    }
+}
+
 TEST(ExpertExecution, APositionLeftWithoutItsStopsIsReportedAtOnce) {
     TExpertKit kit;
     TSymbolRules rules = Eurusd();
@@ -399,8 +428,8 @@ TEST(ExpertLots, AreRoundedDownToTheStepAndNeverMoreThanTyped) {
         {100, 0.01, 0.01, 100, 100, ""},
         {0, 0.01, 0.01, 100, 0, "the Lots field reads 0.00"},
         {-1, 0.01, 0.01, 100, 0, "the Lots field reads -1.00"},
-        {Inf, 0.01, 0.01, 100, 0, "the Lots field reads not a finite number"},
-        {NaN, 0.01, 0.01, 100, 0, "the Lots field reads not a finite number"},
+        {Inf, 0.01, 0.01, 100, 0, "Lots is not a number"},
+        {NaN, 0.01, 0.01, 100, 0, "buy not sent: Lots is not a number"},
         {1e300, 0.01, 0.01, 100, 0, "above the broker's maximum"},
     };
     for (const TCase& c : cases) {
@@ -463,9 +492,12 @@ TEST(ExpertStops, ABadDistanceOrOneInsideTheStopLevelMeansNoOrder) {
         const char* Alert;
     } cases[] = {
         {-5, 60, 0, 0, "the S/L field reads -5.00; type 0 for none or a positive number of pips"},
-        {30, NaN, 0, 0, "the T/P field reads not a finite number"},
+        // The panel writes NaN for a field whose text is not a number.
+        {NaN, 60, 0, 0, "sell not sent: S/L is not a number"},
+        {30, NaN, 0, 0, "sell not sent: T/P is not a number"},
+        {30, 60, NaN, 0, "sell not sent: T/S is not a number"},
         {30, 60, -1, 0, "the T/S field reads -1.00"},
-        {30, 60, Inf, 0, "the T/S field reads not a finite number"},
+        {30, 60, Inf, 0, "sell not sent: T/S is not a number"},
         {3, 60, 0, 50, "stop-loss closer than the broker's minimum of 5.0 pips"},
         {30, 3, 0, 50, "take-profit closer than the broker's minimum of 5.0 pips"},
         {0.5, 0, 0, 0, "stop-loss on the wrong side of the price"},

@@ -90,7 +90,9 @@ mql_long TMql5Program::AccountInfoInteger(int AProperty) {
     return Property<mql_long>(
         AProperty, {{ACCOUNT_LOGIN, FServer.Account()},
                     {ACCOUNT_MARGIN_MODE, FServer.Hedging() ? ACCOUNT_MARGIN_MODE_RETAIL_HEDGING
-                                                            : ACCOUNT_MARGIN_MODE_RETAIL_NETTING}});
+                                                            : ACCOUNT_MARGIN_MODE_RETAIL_NETTING},
+                    {ACCOUNT_TRADE_ALLOWED, FServer.AccountTradeAllowed()},
+                    {ACCOUNT_TRADE_EXPERT, FServer.AccountTradeExpert()}});
 }
 
 double TMql5Program::AccountInfoDouble(int AProperty) {
@@ -243,6 +245,25 @@ bool TMql5Program::HistorySelect(datetime AFrom, datetime ATo) {
             FHistory.push_back(deal);
     }
     return true;
+}
+
+bool TMql5Program::HistorySelectByPosition(mql_long APositionId) {
+    FHistory.clear();
+    for (const TDeal5& deal : FServer.ListedDeals())
+        if (deal.PositionId == APositionId)
+            FHistory.push_back(deal);
+    return true;
+}
+
+// Selects the one deal into the history list, as the terminal does, or fails for one not listed.
+bool TMql5Program::HistoryDealSelect(ulong ATicket) {
+    FHistory.clear();
+    for (const TDeal5& deal : FServer.ListedDeals())
+        if (static_cast<ulong>(deal.Ticket) == ATicket)
+            FHistory.push_back(deal);
+    if (FHistory.empty())
+        FLastError = ERR_TRADE_DEAL_NOT_FOUND;
+    return !FHistory.empty();
 }
 
 int TMql5Program::HistoryDealsTotal() {

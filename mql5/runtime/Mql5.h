@@ -58,6 +58,17 @@ constexpr uint TRADE_RETCODE_CONNECTION = 10031;
 constexpr uint TRADE_RETCODE_ONLY_REAL = 10032;
 constexpr uint TRADE_RETCODE_LIMIT_ORDERS = 10033;
 constexpr uint TRADE_RETCODE_LIMIT_VOLUME = 10034;
+constexpr uint TRADE_RETCODE_INVALID_ORDER = 10035;
+constexpr uint TRADE_RETCODE_POSITION_CLOSED = 10036;
+constexpr uint TRADE_RETCODE_INVALID_CLOSE_VOLUME = 10038;
+constexpr uint TRADE_RETCODE_CLOSE_ORDER_EXIST = 10039;
+constexpr uint TRADE_RETCODE_LIMIT_POSITIONS = 10040;
+constexpr uint TRADE_RETCODE_REJECT_CANCEL = 10041;
+constexpr uint TRADE_RETCODE_LONG_ONLY = 10042;
+constexpr uint TRADE_RETCODE_SHORT_ONLY = 10043;
+constexpr uint TRADE_RETCODE_CLOSE_ONLY = 10044;
+constexpr uint TRADE_RETCODE_FIFO_CLOSE = 10045;
+constexpr uint TRADE_RETCODE_HEDGE_PROHIBITED = 10046;
 
 // --- Trade enumerations:
 // https://www.mql5.com/en/docs/constants/tradingconstants/enum_trade_request_actions,
@@ -157,7 +168,12 @@ enum ENUM_SYMBOL_TRADE_MODE : int {
 // --- Account properties:
 // https://www.mql5.com/en/docs/constants/environment_state/accountinformation
 //     (ENUM_ACCOUNT_MARGIN_MODE with its documented values) -----------------------------------
-enum ENUM_ACCOUNT_INFO_INTEGER : int { ACCOUNT_LOGIN = 300, ACCOUNT_MARGIN_MODE };
+enum ENUM_ACCOUNT_INFO_INTEGER : int {
+    ACCOUNT_LOGIN = 300,
+    ACCOUNT_MARGIN_MODE,
+    ACCOUNT_TRADE_ALLOWED,
+    ACCOUNT_TRADE_EXPERT,
+};
 enum ENUM_ACCOUNT_INFO_DOUBLE : int { ACCOUNT_BALANCE = 400, ACCOUNT_EQUITY, ACCOUNT_MARGIN_FREE };
 enum ENUM_ACCOUNT_MARGIN_MODE : int {
     ACCOUNT_MARGIN_MODE_RETAIL_NETTING = 0,
@@ -279,6 +295,10 @@ protected:
     //     historydealgetticket, historydealgetinteger, historydealgetdouble,
     //     historydealgetstring -----------------------------------------------------------------
     bool HistorySelect(datetime AFrom, datetime ATo);
+    // https://www.mql5.com/en/docs/trading/historyselectbyposition,
+    // https://www.mql5.com/en/docs/trading/historydealselect
+    bool HistorySelectByPosition(mql_long APositionId);
+    bool HistoryDealSelect(ulong ATicket);
     int HistoryDealsTotal();
     ulong HistoryDealGetTicket(int AIndex);
     mql_long HistoryDealGetInteger(ulong ATicket, int AProperty);
@@ -293,7 +313,7 @@ private:
 
     TTradeServer5& FServer;
     std::optional<TPosition5> FPosition; // the selected position
-    std::vector<TDeal5> FHistory;        // the deals HistorySelect chose
+    std::vector<TDeal5> FHistory;        // the deals HistorySelect and its kin chose
     uint FRequestId = 0;
 };
 

@@ -30,7 +30,7 @@ struct TMt5Run {
 
     static TFault AnyFault(std::mt19937& ARandom) {
         // Every code of the reference's table, none at all, and codes it does not have.
-        std::uniform_int_distribution<int> code(10003, 10036);
+        std::uniform_int_distribution<int> code(10003, 10047);
         std::uniform_int_distribution<int> move(-80, 80);
         TFault fault;
         fault.Error = ARandom() % 5 == 0 ? 0 : code(ARandom);
@@ -41,22 +41,26 @@ struct TMt5Run {
             fault.Error = 0;
         fault.PlaceAnyway = ARandom() % 2 == 0;
         fault.MoveBidPoints = ARandom() % 4 == 0 ? double(move(ARandom)) : 0;
-        // Only an answer that leaves the outcome open may come with a deal listed late; any
-        // other answer with a deal is listed at once, as the MT4 run has it.
-        const int unclear[] = {rcTimeout, rcError, rcPlaced, rcLocked, rcOrderChanged,
-                               10003,     10005,   10035,    10036};
-        if (fault.PlaceAnyway &&
-            std::find(std::begin(unclear), std::end(unclear), fault.Error) != std::end(unclear))
+        // Only an answer that leaves the outcome open, or "done", may come with a deal listed
+        // late; any other answer with a deal is listed at once, as the MT4 run has it.
+        const int unclear[] = {rcTimeout,    rcError, rcPlaced, rcLocked, rcOrderChanged,
+                               rcConnection, 10003,   10005,    10037,    10047};
+        if ((fault.PlaceAnyway &&
+             std::find(std::begin(unclear), std::end(unclear), fault.Error) != std::end(unclear)) ||
+            (fault.Error == 0 && ARandom() % 3 == 0))
             fault.ListAfterMs = expert_fuzz::ListingDelay(ARandom);
         if (ARandom() % 6 == 0)
             fault.FillLots = 0.05 * (1 + ARandom() % 4);
+        if (ARandom() % 6 == 0)
+            fault.SplitLots = 0.01 * (1 + ARandom() % 5); // a fill in two deals
         return fault;
     }
 
-    // Every deal made, on any account.
-    static constexpr auto Book = &TTradeServer5::Deals;
-    static constexpr auto Side = &TDeal5::Type;
-    static constexpr auto Lots = &TDeal5::Volume;
+    // Every order made, on any account: a fill may come as several deals, and each click is one
+    // order at most.
+    static constexpr auto Book = &TTradeServer5::Orders;
+    static constexpr auto Side = &TOrder5::Type;
+    static constexpr auto Lots = &TOrder5::VolumeFilled;
 
     static bool Opens(const TServerRequest5& ARequest) { return ARequest.Request.Action == taDeal; }
 
@@ -71,7 +75,8 @@ struct TMt5Run {
         return AKit.JournalWith(" done at ") + AKit.AlertsWith(" done at ") +
                AKit.AlertsWith(" filled only in part: ") + AKit.AlertsWith(" not sent: ") +
                AKit.AlertsWith("did not confirm the deal within") +
-               AKit.AlertsWith("but the terminal does not list it");
+               AKit.AlertsWith("but the terminal has not listed its deal within") +
+               AKit.AlertsWith("but the terminal does not list its deal");
     }
 
     static void CheckEnd(const TExpertKit5&) {}

@@ -43,7 +43,6 @@ TEST(Expert5OneClick, IsAtMostOneDealWhateverTheServerAnswers) {
         {"price changed", {Answer(rcPriceChanged)}, 1, 2, ""},
         {"price off", {Answer(rcPriceOff)}, 1, 2, ""},
         {"too many requests", {Answer(rcTooManyRequests)}, 1, 2, ""},
-        {"no connection", {Answer(rcConnection)}, 1, 2, ""},
         {"requotes without end", std::vector<TFault>(20, Answer(rcRequote)), 0, 5,
          "not sent: requote"},
         {"timeout, dealt and listed at once", {Answer(rcTimeout, true)}, 1, 1, ""},
@@ -52,6 +51,12 @@ TEST(Expert5OneClick, IsAtMostOneDealWhateverTheServerAnswers) {
         {"processing error", {Answer(rcError)}, 0, 1, "not confirmed yet: the server could not"},
         {"placed, not filled", {Answer(rcPlaced)}, 0, 1, "not confirmed yet: the server placed"},
         {"an unknown code", {Answer(10099)}, 0, 1, "answered with code 10099"},
+        // The request may have left before the link dropped: looked for, never sent again.
+        {"no connection",
+         {Answer(rcConnection)},
+         0,
+         1,
+         "not confirmed yet: there is no connection"},
         {"rejected", {Answer(rcReject)}, 0, 1, "not sent: the server rejected the request"},
         {"invalid request", {Answer(rcInvalid)}, 0, 1, "not sent: the server found the request"},
         {"invalid volume", {Answer(rcInvalidVolume)}, 0, 1, "not sent: the broker refused the lot"},
@@ -234,6 +239,73 @@ TEST(Expert5Netting, EachClickIsADealOnTheOnePositionAndItsEffectIsTold) {
         << kit.AlertsText();
 }
 
+// A deal that adds to or reverses a netting position replaces the position's stops, zeros
+// deleting them; one that reduces it leaves them. So the click carries, adding, the position's
+// own stops (the typed ones only where it has none); reversing, the click's; reducing, none.
+TEST(Expert5Netting, AClickNeverRemovesAStopTheTraderHas) {
+    struct TCase {
+        const char* Name;
+        double Lots, StopLoss, TakeProfit; // the trader's position beforehand, by hand
+        int Click;
+        double ClickLots;
+        double SentStopLoss, SentTakeProfit; // -1: not zero, measured from the price
+        double StopLossAfter, TakeProfitAfter;
+    } cases[] = {
+        {"adding keeps the trader's stops", 0.2, 1.08200, 1.09000, Buy, 0.1, 1.08200, 1.09000,
+         1.08200, 1.09000},
+        {"adding to a position without stops gives it the typed ones", 0.2, 0, 0, Buy, 0.1, -1, -1,
+         1.08162, 1.09062},
+        {"adding keeps a stop and fills in the missing target", 0.2, 1.08200, 0, Buy, 0.1, 1.08200,
+         -1, 1.08200, 1.09062},
+        {"reducing sends none and leaves them", 0.5, 1.08200, 1.09000, Sell, 0.1, 0, 0, 1.08200,
+         1.09000},
+        {"reversing carries the click's", 0.1, 1.08200, 1.09000, Sell, 0.3, -1, -1, 1.08750,
+         1.07850},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TExpertKit5 kit(false);
+        TTradeRequest5 manual;
+        manual.Symbol = "EURUSD";
+        manual.Type = otBuy;
+        manual.Volume = c.Lots;
+        manual.Price = 1.08462;
+        manual.StopLoss = c.StopLoss;
+        manual.TakeProfit = c.TakeProfit;
+        ASSERT_EQ(kit.Server.Send(manual).Retcode, rcDone);
+        kit.Server.ClearRequests();
+        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(c.ClickLots, 30, 60));
+        kit.Click(expert, c.Click);
+        ASSERT_EQ(kit.Deals().size(), 1u) << kit.AlertsText();
+        const TTradeRequest5 sent = kit.Deals()[0].Request;
+        for (auto [expected, actual] : {std::pair{c.SentStopLoss, sent.StopLoss},
+                                        std::pair{c.SentTakeProfit, sent.TakeProfit}}) {
+            if (expected < 0) {
+                EXPECT_NE(actual, 0);
+            } else {
+                EXPECT_NEAR(actual, expected, 1e-9);
+            }
+        }
+        ASSERT_EQ(kit.Server.Positions().size(), 1u);
+        EXPECT_NEAR(kit.Server.Positions()[0].StopLoss, c.StopLossAfter, 1e-9);
+        EXPECT_NEAR(kit.Server.Positions()[0].TakeProfit, c.TakeProfitAfter, 1e-9);
+    }
+}
+
+TEST(Expert5Netting, AddingToItsOwnTrailedPositionNeverLoosensTheStop) {
+    TExpertKit5 kit(false);
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 10));
+    kit.Click(expert, Buy);
+    kit.Walk({&expert}, 1.08450, 1.08700);
+    const double trailed = kit.Server.Positions()[0].StopLoss;
+    ASSERT_GT(trailed, 1.08550);
+    kit.Click(expert, Buy);
+    ASSERT_EQ(kit.Deals().size(), 2u);
+    EXPECT_NEAR(kit.Deals()[1].Request.StopLoss, trailed, 1e-9);
+    EXPECT_NEAR(kit.Server.Positions()[0].Volume, 0.2, 1e-9);
+    EXPECT_GE(kit.Server.Positions()[0].StopLoss, trailed - 1e-9);
+}
+
 TEST(Expert5Netting, APositionTheExpertDidNotOpenKeepsItsStopsAndIsNeverTrailed) {
     TExpertKit5 kit(false);
     TTradeRequest5 manual;
@@ -247,9 +319,9 @@ TEST(Expert5Netting, APositionTheExpertDidNotOpenKeepsItsStopsAndIsNeverTrailed)
     auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 10));
     kit.Click(expert, Buy);
     ASSERT_EQ(kit.Deals().size(), 1u);
-    EXPECT_EQ(kit.Deals()[0].Request.StopLoss, 0) << "a netting deal replaces the stops";
+    EXPECT_DOUBLE_EQ(kit.Deals()[0].Request.StopLoss, 1.08200) << "a netting deal replaces them";
     EXPECT_EQ(kit.AlertsWith("added to position #1000, now buy 0.60"), 1) << kit.AlertsText();
-    EXPECT_EQ(kit.AlertsWith("a position this expert did not open: its stops stay"), 1);
+    EXPECT_EQ(kit.AlertsWith("a position this expert did not open: it is not trailed"), 1);
     kit.Walk({&expert}, 1.08450, 1.08700);
     EXPECT_TRUE(kit.Sltps().empty());
     EXPECT_DOUBLE_EQ(kit.Server.Positions()[0].StopLoss, 1.08200);
@@ -292,7 +364,8 @@ TEST(Expert5Lots, AreRoundedDownToTheStepAndNeverAboveTheMaximumOrTheLimit) {
         {0.3, 0.5, 0.5, 100, 0, 0, "below the broker's minimum of 0.5"},
         {101, 0.01, 0.01, 100, 0, 0, "above the broker's maximum of 100.00"},
         {0.6, 0.01, 0.01, 100, 0.5, 0, "would pass the broker's limit of 0.50 lots"},
-        {20, 0.01, 0.01, 100, 0, 0, "not sent: not enough money"},
+        {20, 0.01, 0.01, 100, 0, 0,
+         "not sent: not enough money: the deal needs 21692.40 of margin, 10000.00 is free"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Typed);
@@ -323,9 +396,13 @@ TEST(Expert5Stops, ABadFieldOrAStopInsideTheStopLevelMeansNoDeal) {
         const char* Alert;
     } cases[] = {
         {0, 0, "the Lots field reads 0.00; type a lot size above zero"},
-        {0, nan, "the Lots field reads not a finite number"},
+        // The panel writes NaN for a field whose text is not a number.
+        {0, nan, "sell not sent: Lots is not a number"},
+        {1, nan, "sell not sent: S/L is not a number"},
+        {2, nan, "sell not sent: T/P is not a number"},
+        {3, nan, "sell not sent: T/S is not a number"},
+        {2, std::numeric_limits<double>::infinity(), "sell not sent: T/P is not a number"},
         {1, -5, "the S/L field reads -5.00"},
-        {2, std::numeric_limits<double>::infinity(), "the T/P field reads not a finite number"},
         {3, -1, "the T/S field reads -1.00"},
         {1, 4, "stop-loss closer than the broker's minimum of 5.0 pips"},
     };
@@ -390,7 +467,8 @@ TEST(Expert5Account, ForgetsThePreviousAccountsPositionsAndReadsTheNewAccountsMo
     kit.Click(expert, Buy);
     kit.Click(expert, Buy);
     EXPECT_EQ(kit.AlertsWith("added to position #"), 1) << kit.AlertsText();
-    EXPECT_EQ(kit.Deals()[1].Request.StopLoss, 0) << "netting: no stops with a deal that adds";
+    EXPECT_NEAR(kit.Deals()[1].Request.StopLoss, kit.Deals()[0].Request.StopLoss, 1e-9)
+        << "netting: a deal that adds carries the position's stops";
     kit.Walk({&expert}, 1.08450, 1.08600);
     for (const TServerRequest5& r : kit.Sltps())
         EXPECT_NE(r.Request.Position, 1000) << "the other account's position";
@@ -449,8 +527,8 @@ TEST(Expert5Messages, SayWhyInWordsWhenNothingCanBeSent) {
 }
 
 TEST(Expert5Messages, NeverABareCodeForAnAnswerOfTheReference) {
-    for (unsigned code = 10004; code <= 10034; ++code) {
-        if (code == rcDone || code == rcDonePartial || code == 10005)
+    for (unsigned code = 10004; code <= 10046; ++code) {
+        if (code == rcDone || code == rcDonePartial || code == 10005 || code == 10037)
             continue;
         SCOPED_TRACE(code);
         TExpertKit5 kit;
@@ -460,6 +538,229 @@ TEST(Expert5Messages, NeverABareCodeForAnAnswerOfTheReference) {
         ASSERT_FALSE(kit.Host.Alerts.empty());
         EXPECT_FALSE(Contains(kit.AlertsText(), "code " + std::to_string(code)))
             << kit.AlertsText();
+    }
+}
+
+// --- Deals followed by their order -------------------------------------------------------------
+
+// Answered done, a deal is the order's: found by its ticket when the terminal lists it, however
+// late, whatever the broker made of the comment, and its parts are one fill.
+TEST(Expert5Fill, ADoneDealIsFollowedByItsOrderAndGetsItsStopsAndTrailing) {
+    struct TCase {
+        const char* Name;
+        long long ListAfterMs;
+        double SplitLots;
+        std::size_t CommentKeep; // 0: the broker keeps the comment
+        const char* Told;        // part of a message to the trader
+    } cases[] = {
+        {"listed 2 s after the answer", 2000, 0, 0, "opened position #"},
+        {"listed late, its comment rewritten", 2000, 0, 12, "opened position #"},
+        {"filled in two deals", 0, 0.06, 0, "buy 0.10 done at 1.08462; opened position #"},
+        {"two deals listed late", 1500, 0.04, 0, "opened position #"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TExpertKit5 kit;
+        kit.Rules("EURUSD", [](TSymbolRules& r) {
+            r.Execution = TExecution::Exchange;
+            r.FillingModes = 0;
+        });
+        if (c.CommentKeep)
+            kit.Server.SetCommentEnd(c.CommentKeep, "#");
+        TFault fault;
+        fault.ListAfterMs = c.ListAfterMs;
+        fault.SplitLots = c.SplitLots;
+        kit.Server.InjectDealFaults({fault});
+        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 10));
+        kit.Click(expert, Buy);
+        kit.Wait(expert, 3000);
+        EXPECT_EQ(kit.Deals().size(), 1u);
+        EXPECT_EQ(kit.AlertsWith(c.Told) + kit.JournalWith(c.Told), 1) << kit.AlertsText();
+        EXPECT_EQ(kit.AlertsWith("does not list"), 0) << kit.AlertsText();
+        EXPECT_EQ(kit.AlertsWith("in part"), 0) << kit.AlertsText();
+        EXPECT_EQ(kit.AlertsWith("did not open"), 0) << kit.AlertsText();
+        ASSERT_EQ(kit.Server.Positions().size(), 1u);
+        const TPosition5 position = kit.Server.Positions()[0];
+        EXPECT_NEAR(position.StopLoss, position.PriceOpen - 0.0030, 1e-9);
+        EXPECT_NEAR(position.TakeProfit, position.PriceOpen + 0.0060, 1e-9);
+        kit.Walk({&expert}, 1.08450, 1.08650);
+        EXPECT_GT(kit.Server.Positions()[0].StopLoss, position.StopLoss) << "trailed";
+    }
+}
+
+TEST(Expert5Fill, ADoneDealNeverListedIsLookedForAndToldNeverSentAgain) {
+    TExpertKit5 kit;
+    TFault fault;
+    fault.ListAfterMs = TFault::Never;
+    kit.Server.InjectDealFaults({fault});
+    auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60, 10));
+    kit.Click(expert, Buy);
+    kit.Wait(expert, 61000);
+    EXPECT_EQ(kit.Deals().size(), 1u);
+    EXPECT_EQ(kit.AlertsWith("buy 0.10 was done as order #1000 but the terminal has not listed "
+                             "its deal within 60 s"),
+              1)
+        << kit.AlertsText();
+}
+
+// --- Slippage ---------------------------------------------------------------------------------
+
+// Under market and exchange execution the broker fills at market: the expert can only tell a
+// fill beyond the slippage allowed.
+TEST(Expert5Slippage, AFillBeyondTheAllowanceIsToldUnderMarketAndExchangeExecution) {
+    struct TCase {
+        TExecution Execution;
+        double SlippagePoints;
+        const char* Told; // "": nothing told
+    } cases[] = {
+        {TExecution::Market, 80,
+         "buy 0.10 filled at 1.08542, 8.0 pips worse than the 1.08462 "
+         "clicked, beyond the 3.0 pips of slippage allowed"},
+        {TExecution::Exchange, 45, "4.5 pips worse than the 1.08462 clicked"},
+        {TExecution::Market, 30, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.SlippagePoints);
+        TExpertKit5 kit;
+        kit.Rules("EURUSD", [&](TSymbolRules& r) {
+            r.Execution = c.Execution;
+            r.FillingModes = sfIoc;
+        });
+        kit.Server.SetMarketSlippage(c.SlippagePoints);
+        auto& expert = kit.Attach("EURUSD");
+        kit.Click(expert, Buy);
+        ASSERT_EQ(kit.Server.Positions().size(), 1u);
+        if (*c.Told) {
+            EXPECT_EQ(kit.AlertsWith(c.Told), 1) << kit.AlertsText();
+        } else {
+            EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
+        }
+    }
+}
+
+// --- Refusals and unclear answers ---------------------------------------------------------------
+
+TEST(Expert5Refusal, IsToldInWordsAndTheNextClickIsSentAtOnce) {
+    struct TCase {
+        unsigned Retcode;
+        const char* Told;
+    } cases[] = {
+        {rcInvalidOrder, "buy 0.10 not sent: the broker does not take this kind of order"},
+        {rcLimitPositions, "buy 0.10 not sent: the broker's limit of open positions is reached"},
+        {rcLongOnly, "buy 0.10 not sent: the broker allows only buying on this symbol"},
+        {rcShortOnly, "buy 0.10 not sent: the broker allows only selling on this symbol"},
+        {rcCloseOnly, "buy 0.10 not sent: the broker allows only closing positions on this symbol"},
+        {rcHedgeProhibited, "buy 0.10 not sent: the broker prohibits opposite positions"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Retcode);
+        TExpertKit5 kit;
+        auto& expert = kit.Attach("EURUSD");
+        kit.Server.InjectDealFaults({Answer(c.Retcode)});
+        kit.Click(expert, Buy);
+        EXPECT_EQ(kit.AlertsWith(c.Told), 1) << kit.AlertsText();
+        kit.Click(expert, Buy);
+        EXPECT_EQ(kit.Deals().size(), 2u) << kit.AlertsText();
+        EXPECT_EQ(kit.Server.Positions().size(), 1u);
+    }
+}
+
+// The request may have left before the link dropped; the broker may have rewritten the end of the
+// comment the deal is found by.
+TEST(Expert5UnclearAnswer, NoConnectionIsLookedForAndADealDoneBeforeTheLinkDroppedIsTakenOver) {
+    for (const char* tail : {"", "7"}) {
+        SCOPED_TRACE(tail);
+        TExpertKit5 kit;
+        if (*tail)
+            kit.Server.SetCommentEnd(28, tail);
+        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 60));
+        kit.Server.InjectDealFaults({Answer(rcConnection, true, 2000)});
+        kit.Click(expert, Buy);
+        kit.Wait(expert, 3000);
+        EXPECT_EQ(kit.Deals().size(), 1u);
+        ASSERT_EQ(kit.Server.Positions().size(), 1u);
+        EXPECT_EQ(kit.AlertsWith("after all: the server confirmed it late"), 1) << kit.AlertsText();
+        EXPECT_NE(kit.Server.Positions()[0].StopLoss, 0);
+    }
+}
+
+// --- Trailing against a broker that refuses ------------------------------------------------------
+
+// A refused modify waits 1, 2, 4 ... 30 s before the next for that position; trade disabled,
+// market closed and Algo Trading off stop trailing until they change. One journal line a cause.
+TEST(Expert5Trailing, BacksOffWhenRefusedAndStopsWhileTradingCannotBeDone) {
+    struct TCase {
+        const char* Name;
+        unsigned Retcode;     // the answer to the modifies of the first 60 s; 0: the rules'
+        bool CloseMarket;     // the market closes after the click
+        bool AutoTradingOff;  // the trader turns Algo Trading off after the click
+        std::size_t Requests; // modifies in those 60 s: 1, 2, 4, 8, 16 s apart; or 30 s apart
+        const char* Journal;
+    } cases[] = {
+        {"invalid stops", rcInvalidStops, false, false, 6, "not moved: the broker refused"},
+        {"too many requests", rcTooManyRequests, false, false, 6, "not moved: too many requests"},
+        {"market closed", 0, true, false, 2, "trailing stops: the market is closed"},
+        {"trade disabled", rcTradeDisabled, false, false, 2, "trailing stops: trading is disabled"},
+        {"Algo Trading off", 0, false, true, 0, "trailing stops: Algo Trading is off"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TExpertKit5 kit;
+        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 0, 10));
+        kit.Click(expert, Buy);
+        kit.Server.ClearRequests();
+        if (c.Retcode)
+            kit.Server.InjectSltpFaults(std::vector<TFault>(c.Requests, Answer(c.Retcode)));
+        if (c.CloseMarket)
+            kit.Rules("EURUSD", [](TSymbolRules& r) { r.MarketOpen = false; });
+        expert.Settings().AutoTrading = !c.AutoTradingOff;
+        kit.Walk({&expert}, 1.08450, 1.09050); // 60 s
+        EXPECT_EQ(kit.Sltps().size(), c.Requests);
+        EXPECT_EQ(kit.JournalWith(c.Journal), 1) << kit.Host.Journal.back();
+        // Trading again (the faults are used up): the stop follows within the longest pause.
+        kit.Rules("EURUSD", [](TSymbolRules& r) { r.MarketOpen = true; });
+        expert.Settings().AutoTrading = true;
+        kit.Walk({&expert}, 1.09050, 1.09450); // 40 s
+        EXPECT_NEAR(kit.Server.Positions()[0].StopLoss, 1.09350, 1.1e-4) << c.Name;
+    }
+}
+
+// --- Restart ----------------------------------------------------------------------------------
+
+TEST(Expert5Restart, PositionsListedOnlyOnceTheTerminalSynchronisedAreTakenBackAndTrailed) {
+    TExpertKit5 kit;
+    auto& first = kit.Attach("EURUSD", TExpertKit5::Inputs(0.1, 30, 0, 12));
+    kit.Click(first, Buy);
+    kit.Server.Synchronise(5000 + 3000); // 3 s after the expert starts again
+    auto& second = kit.Restart(first, TExpertKit5::Inputs(0.2, 30, 0, 0));
+    kit.Wait(second, 1000);
+    kit.Server.ClearRequests();
+    kit.Walk({&second}, 1.08450, 1.08650);
+    ASSERT_FALSE(kit.Sltps().empty());
+    EXPECT_NEAR(kit.Server.Positions()[0].StopLoss, 1.08650 - 0.0012, 1.1e-4);
+}
+
+// --- What the account and the symbol allow ---------------------------------------------------
+
+TEST(Expert5Messages, AClickTheAccountOrTheSymbolDoesNotAllowIsNotSent) {
+    struct TCase {
+        bool AccountTrades, AccountExperts;
+        bool SymbolTrades;
+        const char* Told;
+    } cases[] = {
+        {false, true, true, "buy not sent: the account may not trade"},
+        {true, false, true, "buy not sent: the broker does not allow experts to trade on this"},
+        {true, true, false, "buy not sent: trading is disabled for this symbol"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Told);
+        TExpertKit5 kit;
+        kit.Server.SetAccountTrading(c.AccountTrades, c.AccountExperts);
+        kit.Rules("EURUSD", [&](TSymbolRules& r) { r.TradeAllowed = c.SymbolTrades; });
+        auto& expert = kit.Attach("EURUSD");
+        kit.Click(expert, Buy);
+        EXPECT_TRUE(kit.Deals().empty());
+        EXPECT_EQ(kit.AlertsWith(c.Told), 1) << kit.AlertsText();
     }
 }
 

@@ -30,8 +30,10 @@ public:
     using TMql5Program::HistoryDealGetInteger;
     using TMql5Program::HistoryDealGetString;
     using TMql5Program::HistoryDealGetTicket;
+    using TMql5Program::HistoryDealSelect;
     using TMql5Program::HistoryDealsTotal;
     using TMql5Program::HistorySelect;
+    using TMql5Program::HistorySelectByPosition;
     using TMql5Program::OrderCheck;
     using TMql5Program::OrderSend;
     using TMql5Program::PositionGetDouble;
@@ -186,6 +188,35 @@ TEST_F(TRuntime5, EachTypedGetterReadsItsOwnPropertiesAndRefusesAnyOther) {
     }
 }
 
+// HistorySelectByPosition and HistoryDealSelect replace the selected history, as HistorySelect
+// does, with the listed deals of one position or the one deal.
+TEST_F(TRuntime5, SelectsTheHistoryOfOnePositionOrOneDeal) {
+    TFault split;
+    split.SplitLots = 0.04;
+    Server.InjectDealFaults({split});
+    MqlTradeResult first;
+    ASSERT_TRUE(Probe.OrderSend(Buy(0.1), first));
+    MqlTradeResult second;
+    ASSERT_TRUE(Probe.OrderSend(Buy(0.2), second));
+    const auto position = static_cast<mql_long>(first.order);
+    ASSERT_TRUE(Probe.HistorySelectByPosition(position));
+    ASSERT_EQ(Probe.HistoryDealsTotal(), 2) << "one order, two deals";
+    double lots = 0;
+    for (int i = 0; i < 2; ++i) {
+        const ulong deal = Probe.HistoryDealGetTicket(i);
+        EXPECT_EQ(Probe.HistoryDealGetInteger(deal, DEAL_ORDER), position);
+        lots += Probe.HistoryDealGetDouble(deal, DEAL_VOLUME);
+    }
+    EXPECT_DOUBLE_EQ(lots, 0.1);
+    ASSERT_TRUE(Probe.HistoryDealSelect(second.deal));
+    EXPECT_EQ(Probe.HistoryDealsTotal(), 1);
+    EXPECT_EQ(Probe.HistoryDealGetInteger(second.deal, DEAL_ORDER),
+              static_cast<mql_long>(second.order));
+    EXPECT_FALSE(Probe.HistoryDealSelect(second.deal + 100));
+    EXPECT_EQ(Probe.GetLastError(), ERR_TRADE_DEAL_NOT_FOUND);
+    EXPECT_EQ(Probe.HistoryDealsTotal(), 0);
+}
+
 TEST_F(TRuntime5, TellsTheSymbolsAndTheAccountsModes) {
     EXPECT_EQ(Probe.SymbolInfoInteger("EURUSD", SYMBOL_TRADE_EXEMODE),
               SYMBOL_TRADE_EXECUTION_MARKET);
@@ -194,6 +225,10 @@ TEST_F(TRuntime5, TellsTheSymbolsAndTheAccountsModes) {
     Server.Login(7, false);
     EXPECT_EQ(Probe.AccountInfoInteger(ACCOUNT_MARGIN_MODE), ACCOUNT_MARGIN_MODE_RETAIL_NETTING);
     EXPECT_EQ(Probe.AccountInfoInteger(ACCOUNT_LOGIN), 7);
+    EXPECT_EQ(Probe.AccountInfoInteger(ACCOUNT_TRADE_ALLOWED), 1);
+    Server.SetAccountTrading(true, false);
+    EXPECT_EQ(Probe.AccountInfoInteger(ACCOUNT_TRADE_EXPERT), 0);
+    EXPECT_EQ(Probe.SymbolInfoInteger("EURUSD", SYMBOL_TRADE_MODE), SYMBOL_TRADE_MODE_FULL);
     EXPECT_EQ(Probe.SymbolInfoInteger("XXXYYY", SYMBOL_DIGITS), 0);
     EXPECT_EQ(Probe.GetLastError(), ERR_MARKET_UNKNOWN_SYMBOL);
 }

@@ -150,9 +150,22 @@ TEST(TServer5Netting, AReversedPositionCarriesTheReversingOrdersTicketAndStops) 
     EXPECT_EQ(positions[0].Ticket, reverse.Order);
     EXPECT_NE(positions[0].Identifier, reverse.Order);
     EXPECT_DOUBLE_EQ(positions[0].StopLoss, 1.08600);
-    // Adding without stops keeps the position's.
+}
+
+// The terminal's netting rule: adding or reversing brings the order's stops, zeros deleting the
+// position's; reducing leaves them.
+TEST(TServer5Netting, AddingReplacesThePositionsStopsAndReducingLeavesThem) {
+    TServer5Book book;
+    book.Server.Login(2, false);
+    book.Server.Send(TServer5Book::Deal(otBuy, 0.3, 1.08300, 1.09000));
     ASSERT_EQ(book.Server.Send(TServer5Book::Deal(otSell, 0.1)).Retcode, rcDone);
-    EXPECT_DOUBLE_EQ(book.Server.Positions()[0].StopLoss, 1.08600);
+    EXPECT_DOUBLE_EQ(book.Server.Positions()[0].StopLoss, 1.08300) << "reduced";
+    EXPECT_DOUBLE_EQ(book.Server.Positions()[0].TakeProfit, 1.09000);
+    ASSERT_EQ(book.Server.Send(TServer5Book::Deal(otBuy, 0.1, 1.08350)).Retcode, rcDone);
+    EXPECT_DOUBLE_EQ(book.Server.Positions()[0].StopLoss, 1.08350) << "added";
+    EXPECT_EQ(book.Server.Positions()[0].TakeProfit, 0) << "a zero deletes";
+    ASSERT_EQ(book.Server.Send(TServer5Book::Deal(otBuy, 0.1)).Retcode, rcDone);
+    EXPECT_EQ(book.Server.Positions()[0].StopLoss, 0);
 }
 
 TEST_F(TServer5Fixture, AHedgingAccountOpensAPositionPerDeal) {
@@ -237,6 +250,51 @@ TEST(TServer5Book, ADealAfterAnUnclearAnswerIsListedOnlyWhenItsTimeComes) {
     // Another account lists none of them.
     book.Server.Login(3);
     EXPECT_TRUE(book.Server.ListedPositions().empty());
+}
+
+TEST_F(TServer5Fixture, ADoneDealMayComeInPartsAndBeListedLateUnderARewrittenComment) {
+    SetExecution(TExecution::Exchange, 0);
+    Server.SetCommentEnd(4, "~");
+    TFault fault;
+    fault.SplitLots = 0.06;
+    fault.ListAfterMs = 2000;
+    Server.InjectDealFaults({fault});
+    TTradeRequest5 request = Deal(otBuy, 0.1);
+    request.Filling = fpReturn;
+    request.Comment = "Pellith 1/2";
+    const TTradeResult5 result = Server.Send(request);
+    EXPECT_EQ(result.Retcode, rcDone);
+    EXPECT_DOUBLE_EQ(result.Volume, 0.1);
+    EXPECT_TRUE(Server.ListedDeals().empty());
+    Now += 2000;
+    const auto deals = Server.ListedDeals();
+    ASSERT_EQ(deals.size(), 2u);
+    EXPECT_EQ(deals[0].Order, result.Order);
+    EXPECT_EQ(deals[1].Order, result.Order);
+    EXPECT_DOUBLE_EQ(deals[0].Volume + deals[1].Volume, 0.1);
+    EXPECT_EQ(deals[1].Comment, "Pell~");
+    ASSERT_EQ(Server.ListedPositions().size(), 1u);
+    EXPECT_DOUBLE_EQ(Server.ListedPositions()[0].Volume, 0.1);
+}
+
+TEST_F(TServer5Fixture, ListsNothingUntilTheTerminalSynchronisedAndRefusesWhatTheAccountMayNotDo) {
+    Server.Send(Deal(otBuy, 0.1));
+    Server.Synchronise(3000);
+    EXPECT_TRUE(Server.ListedPositions().empty());
+    EXPECT_TRUE(Server.ListedDeals().empty());
+    Now += 3000;
+    EXPECT_EQ(Server.ListedPositions().size(), 1u);
+    Server.SetAccountTrading(true, false);
+    EXPECT_EQ(Server.Send(Deal(otBuy, 0.1)).Retcode, rcServerDisablesAt);
+    Server.SetAccountTrading(false, true);
+    EXPECT_EQ(Server.Send(Deal(otBuy, 0.1)).Retcode, rcTradeDisabled);
+    Server.SetAccountTrading(true, true);
+    ChangeRules([](TSymbolRules& ARules) { ARules.MarketOpen = false; });
+    TTradeRequest5 sltp;
+    sltp.Action = taSltp;
+    sltp.Position = Server.Positions()[0].Ticket;
+    sltp.StopLoss = 1.08300;
+    EXPECT_EQ(Server.Send(sltp).Retcode, rcMarketClosed) << "stops are not changed either";
 }
 
 TEST_F(TServer5Fixture, CheckAnswersAsTheRulesWouldWithoutSendingOrRequoting) {
