@@ -3,9 +3,11 @@
 // label underlines, and the click latch that carries a click from the panel thread to the host.
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <string_view>
 
+#include "controls/Exchange.h"
 #include "data/DataXT.h"
 
 // Which way an arrow press steps a field.
@@ -68,3 +70,81 @@ private:
     std::atomic<std::uint64_t> FStamp{0};
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };
+
+// The latest quote an exchange handed over, as numbers: the panel thread formats it.
+struct TPanelQuote {
+    double Ask = 0;
+    double Bid = 0;
+    double Spread = 0; // in pips, (Ask - Bid) / MyPoint rounded to a double
+    int Digits = 0;
+};
+
+// The quote of one exchange: the spread is taken here, in double precision, as the snapshot of a
+// create takes it.
+inline TPanelQuote QuoteOf(double AAsk, double ABid, double AMyPoint, int ADigits) {
+    return {AAsk, ABid, (AAsk - ABid) / AMyPoint, ADigits};
+}
+
+// What a panel shares with the exchanges of its chart, atomics only: an exchange runs on a thread
+// the host may kill at any instruction, so it takes no lock, allocates nothing and touches none
+// of the panel's objects. The panel thread latches clicks and publishes the fields' values here;
+// an exchange takes the clicks, reads the values and leaves its quote here for the panel thread
+// to format. Owned by whoever outlives both sides (the chart's record in the library). Every
+// atomic here is sequentially consistent: the quote's version is read after the numbers it
+// counts, and a wake request is cleared before the panel looks.
+struct TExchangeState {
+    TClickLatch Sell, Buy, Link;
+    std::atomic<double> Fields[ExchangeBlockSize] = {}; // indexed by TExchangeSlot
+    // Written by exchanges; a new quote bumps QuoteVersion after its numbers. A quote torn by a
+    // concurrent or killed exchange shows until the next exchange, which tells the panel again.
+    std::atomic<double> Ask{0}, Bid{0}, Spread{0};
+    std::atomic<int> Digits{0};
+    std::atomic<std::uint64_t> QuoteVersion{0}; // 0: no exchange yet, the create's prices stand
+    // Set by an exchange that asked the panel thread to look; the panel thread clears it first.
+    std::atomic<bool> WakeAsked{false};
+
+    // Stores a quote; false, and nothing written, when it is the one already stored.
+    bool StoreQuote(const TPanelQuote& AQuote) noexcept {
+        if (QuoteVersion.load() != 0 && Same(Ask.load(), AQuote.Ask) &&
+            Same(Bid.load(), AQuote.Bid) && Same(Spread.load(), AQuote.Spread) &&
+            Digits.load() == AQuote.Digits)
+            return false;
+        Ask.store(AQuote.Ask);
+        Bid.store(AQuote.Bid);
+        Spread.store(AQuote.Spread);
+        Digits.store(AQuote.Digits);
+        QuoteVersion.fetch_add(1);
+        return true;
+    }
+    TPanelQuote LoadQuote() const noexcept {
+        return {Ask.load(), Bid.load(), Spread.load(), Digits.load()};
+    }
+
+private:
+    // Bit for bit, so that a NaN equals itself and -0 differs from 0, as their texts do.
+    static bool Same(double A, double B) noexcept {
+        return std::bit_cast<std::uint64_t>(A) == std::bit_cast<std::uint64_t>(B);
+    }
+    static_assert(std::atomic<double>::is_always_lock_free);
+};
+
+// What one exchange takes from the shared state: the clicks, buy over sell, and the fields.
+struct TTakenExchange {
+    TExchangeResult Result = erNothing;
+    bool OpenLink = false; // the powered-by link was clicked
+    double Values[ExchangeBlockSize] = {};
+};
+
+// Takes the three latches (a stale click counts as none) and reads the four fields, at ANow.
+// Any thread; nothing but atomics.
+inline TTakenExchange TakeExchange(TExchangeState& AState, std::uint64_t ANow) noexcept {
+    TTakenExchange taken;
+    if (AState.Sell.Take(ANow))
+        taken.Result = erSell;
+    if (AState.Buy.Take(ANow))
+        taken.Result = erBuy;
+    taken.OpenLink = AState.Link.Take(ANow);
+    for (int slot = 0; slot < ExchangeBlockSize; ++slot)
+        taken.Values[slot] = AState.Fields[slot].load();
+    return taken;
+}

@@ -44,7 +44,10 @@ void TEditXT::AttachUpDown(TUpDown& AUpDown) {
 }
 
 void TEditXT::TextMirrored(std::wstring_view AText) {
-    FValue.store(ExchangeValueOf(AText), std::memory_order_release);
+    const double value = ExchangeValueOf(AText);
+    FValue.store(value, std::memory_order_release);
+    if (FPublished)
+        FPublished->store(value);
 }
 
 void TEditXT::SetValue(double AValue) {
@@ -77,17 +80,17 @@ void TLabelXT::SetMainColor(TColor AColor, bool ABold) {
 
 void TLabelXT::SetClicked(bool AClicked) {
     const std::uint64_t now = GetTickCount64();
-    const bool was = AClicked ? FLatch.Set(now) : FLatch.Take(now);
+    const bool was = AClicked ? FLatch->Set(now) : FLatch->Take(now);
     if (was != AClicked)
         Invalidate();
 }
 
 bool TLabelXT::Clicked() const {
-    return FLatch.IsSet(GetTickCount64());
+    return FLatch->IsSet(GetTickCount64());
 }
 
 void TLabelXT::DropStaleClick() {
-    if (FLatch.DropStale(GetTickCount64()))
+    if (FLatch->DropStale(GetTickCount64()))
         Invalidate(); // back to the main colour
 }
 
@@ -106,12 +109,18 @@ bool TLabelXT::ConsumeClick() {
 
 bool TLabelXT::ConsumeClick(POINT ACursorInParent) {
     const std::uint64_t now = GetTickCount64();
-    const bool dropped = FLatch.DropStale(now);
-    const bool clicked = FLatch.Take(now);
+    const bool dropped = FLatch->DropStale(now);
+    const bool clicked = FLatch->Take(now);
     if (clicked || dropped)
         Invalidate(); // back to the main colour
     ApplyHoverRule(ACursorInParent.x - Left(), ACursorInParent.y - Top());
     return clicked;
+}
+
+void TLabelXT::ShowExchanged(POINT ACursorInParent) {
+    if (FPaintedClicked.load() && !Clicked())
+        Invalidate(); // taken by an exchange: back to the main colour
+    ApplyHoverRule(ACursorInParent.x - Left(), ACursorInParent.y - Top());
 }
 
 void TLabelXT::MakeLink(const std::wstring& ACaption, const std::wstring& AHint) {
@@ -134,7 +143,9 @@ void TLabelXT::ApplyHoverRule(int X, int Y) {
 }
 
 TColor TLabelXT::TextColor() const {
-    return Clicked() ? clClicked : Font().Color();
+    const bool clicked = Clicked();
+    FPaintedClicked.store(clicked);
+    return clicked ? clClicked : Font().Color();
 }
 
 TFontStyles TLabelXT::TextStyle() const {
@@ -181,7 +192,10 @@ std::wstring PoweredByLink() {
     return std::wstring(L"http://") + PELLITH_SITE + L"/?adid=plt09";
 }
 
-TPanelXT::TPanelXT() : FMsg(RegisterWindowMessageA(ChartNames::TerminalMessage)) {}
+TPanelXT::TPanelXT(TExchangeState* AShared)
+    : FOwnShared(AShared ? nullptr : std::make_unique<TExchangeState>()),
+      FShared(AShared ? AShared : FOwnShared.get()),
+      FMsg(RegisterWindowMessageA(ChartNames::TerminalMessage)) {}
 
 TLabel& TPanelXT::AddCaption(const std::wstring& AText) {
     TLabel& label = Add<TLabel>();
@@ -223,6 +237,7 @@ void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitm
 
     edtLot = &Add<TEditXT>();
     edtLot->SetBounds(45, BottomOf(separator) + 6, 35, edtLot->Height());
+    edtLot->PublishTo(FShared->Fields[esLots]);
     edtLot->Setup(2, AData.Lots());
 
     TLabel& lotCaption = AddCaption(L"Lots:");
@@ -230,6 +245,7 @@ void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitm
 
     edtSL = &Add<TEditXT>();
     edtSL->SetBounds(edtLot->Left(), BottomOf(*edtLot) + 6, edtLot->Width(), edtSL->Height());
+    edtSL->PublishTo(FShared->Fields[esStopLoss]);
     edtSL->Setup(1, AData.StopLossPips());
 
     TLabel& slCaption = AddCaption(L"S/L:");
@@ -237,6 +253,7 @@ void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitm
 
     edtTS = &Add<TEditXT>();
     edtTS->SetBounds(146, edtLot->Top(), edtLot->Width(), edtTS->Height());
+    edtTS->PublishTo(FShared->Fields[esTrailingStop]);
     edtTS->Setup(1, AData.TrailStopStartPips());
 
     TLabel& tsCaption = AddCaption(L"T/S:");
@@ -244,6 +261,7 @@ void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitm
 
     edtTP = &Add<TEditXT>();
     edtTP->SetBounds(edtTS->Left(), edtSL->Top(), edtTS->Width(), edtTP->Height());
+    edtTP->PublishTo(FShared->Fields[esTakeProfit]);
     edtTP->Setup(1, AData.TakeProfitPips());
 
     TLabel& tpCaption = AddCaption(L"T/P:");
@@ -257,15 +275,18 @@ void TPanelXT::CreateControls(const TTerminalData& AData, const TBitmapXT& ABitm
     lblCenter->SetBounds(image.Left() + 73, image.Top() + 3, 53, lblCenter->Height());
 
     lblLeft = &Add<TLabelXT>();
+    lblLeft->ShareLatch(FShared->Sell);
     lblLeft->MakeLink(AData.Bid(), L"Sell at market");
     lblLeft->SetBounds(image.Left() + 2, image.Top() + 29, 93, lblLeft->Height());
 
     lblRight = &Add<TLabelXT>();
+    lblRight->ShareLatch(FShared->Buy);
     lblRight->MakeLink(AData.Ask(), L"Buy at market");
     lblRight->SetBounds(image.Left() + 105, lblLeft->Top(), lblLeft->Width(), lblRight->Height());
 
     lblPowered = &Add<TLabelXT>();
     lblPowered->SetMainColor(clGray, false);
+    lblPowered->ShareLatch(FShared->Link);
     lblPowered->MakeLink(PoweredByCaption(), L"");
     lblPowered->SetBounds(image.Left(), BottomOf(image) + 3, image.Width(), lblPowered->Height());
 }
@@ -280,36 +301,48 @@ POINT TPanelXT::CursorInClient() const {
 }
 
 TExchangeResult TPanelXT::UpdateTerminal(const TTerminalData* AData, double* AMemory) {
-    const TExchange exchange = TakeExchange(AData);
-    if (exchange.OpenLink)
-        OpenWebLink(Handle(), PoweredByLink().c_str());
-    if (exchange.HasValues && AMemory)
-        std::copy(std::begin(exchange.Values), std::end(exchange.Values), AMemory);
-    return exchange.Result;
-}
-
-TPanelXT::TExchange TPanelXT::TakeExchange(const TTerminalData* AData) {
-    TExchange exchange;
     if (!lblLeft)
-        return exchange; // not laid out: nothing to exchange
+        return erNothing; // not laid out: nothing to exchange
+    const TTakenExchange taken = TakeExchange(*FShared, GetTickCount64());
     // The cursor is read once for the three labels: each read costs a round trip to the system.
     const POINT cursor = CursorInClient();
-    if (lblLeft->ConsumeClick(cursor))
-        exchange.Result = erSell;
-    if (lblRight->ConsumeClick(cursor))
-        exchange.Result = erBuy;
-    exchange.OpenLink = lblPowered->ConsumeClick(cursor);
+    for (TLabelXT* label : {lblLeft, lblRight, lblPowered})
+        label->ShowExchanged(cursor);
+    if (taken.OpenLink)
+        OpenWebLink(Handle(), PoweredByLink().c_str());
     if (AData) {
         lblLeft->SetCaption(AData->Bid());
         lblRight->SetCaption(AData->Ask());
         lblCenter->SetCaption(AData->Spread());
-        exchange.HasValues = true;
-        exchange.Values[esLots] = edtLot->GetValue();
-        exchange.Values[esStopLoss] = edtSL->GetValue();
-        exchange.Values[esTakeProfit] = edtTP->GetValue();
-        exchange.Values[esTrailingStop] = edtTS->GetValue();
+        if (AMemory)
+            std::copy(std::begin(taken.Values), std::end(taken.Values), AMemory);
     }
-    return exchange;
+    return taken.Result;
+}
+
+void TPanelXT::ShowExchanged() {
+    if (!lblLeft)
+        return;
+    // Cleared before looking: an exchange that comes meanwhile asks again.
+    FShared->WakeAsked.store(false);
+    const std::uint64_t version = FShared->QuoteVersion.load();
+    if (version != FShownQuote) {
+        FShownQuote = version;
+        const TPanelQuote quote = FShared->LoadQuote();
+        lblLeft->SetCaption(FormatFixed(quote.Bid, quote.Digits));
+        lblRight->SetCaption(FormatFixed(quote.Ask, quote.Digits));
+        lblCenter->SetCaption(FormatFixed(quote.Spread, 1));
+    }
+    const POINT cursor = CursorInClient();
+    for (TLabelXT* label : {lblLeft, lblRight, lblPowered})
+        label->ShowExchanged(cursor);
+}
+
+bool TPanelXT::WMApp(UINT AMessage) {
+    if (AMessage != WM_XTWAKE)
+        return false;
+    ShowExchanged();
+    return true;
 }
 
 void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {
@@ -317,6 +350,9 @@ void TPanelXT::WMTimer(WPARAM /*ATimerId*/) {
     for (TLabelXT* label : {lblLeft, lblRight, lblPowered})
         if (label)
             label->DropStaleClick();
+    // An exchange killed between asking and posting, or whose post failed, is caught up here.
+    if (FShared->WakeAsked.load())
+        ShowExchanged();
     if (FMsg == 0)
         return;
     if (PostMessageA(ParentWindow(), FMsg, 2, 1))

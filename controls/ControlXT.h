@@ -1,14 +1,14 @@
 #pragma once
 // The panel's own controls: the spin edit, the click label, the panel bitmap and the panel.
 //
-// Threads: everything here runs on the panel thread, except what is marked "any thread":
-// TPanelXT::TakeExchange runs on the host's thread while the panel thread handles input. It
-// touches only the click latches and hover flags (atomics), the captions (immutable texts
-// published by one exchange each) and the fields' values (one atomic each), and only
-// invalidates: it takes no lock, so a host thread killed anywhere in it leaves the panel
-// thread nothing to wait for.
+// Threads: everything here runs on the panel thread, except what is marked "any thread". The
+// library's exchanges never touch these objects: they meet the panel in its TExchangeState
+// (atomics only), and the panel thread, woken by WM_XTWAKE or its timer, shows what they left
+// there. UpdateTerminal, the panel's own whole exchange, is for callers that may take locks.
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "controls/ControlRules.h"
@@ -29,6 +29,8 @@ public:
     double StepFor(double AValue) const { return ::StepFor(AValue, FDigits); }
     int Digits() const { return FDigits; }
     TUpDown* UpDown() const { return FUpDown; }
+    // Also publishes the value to ASlot from now on; before Setup, so that the first value goes.
+    void PublishTo(std::atomic<double>& ASlot) { FPublished = &ASlot; }
 
 protected:
     void TextMirrored(std::wstring_view AText) override;
@@ -42,6 +44,7 @@ private:
     // The text's number, parsed on the panel thread when the text changes and published by one
     // store, so that the host's thread reads it without a lock and without parsing.
     std::atomic<double> FValue{0};
+    std::atomic<double>* FPublished = nullptr;
     static_assert(std::atomic<double>::is_always_lock_free);
 };
 
@@ -66,6 +69,12 @@ public:
     bool ConsumeClick(POINT ACursorInParent);
     void MakeLink(const std::wstring& ACaption, const std::wstring& AHint);
     void LabelMouseMove(int X, int Y);
+    // Latches into ALatch, which outlives the label, instead of its own latch. Panel thread,
+    // before the label takes clicks.
+    void ShareLatch(TClickLatch& ALatch) { FLatch = &ALatch; }
+    // Shows what an exchange did to the label from outside: its colour once its click was
+    // taken, and the hover rule at the cursor, in the parent's client coordinates. Panel thread.
+    void ShowExchanged(POINT ACursorInParent);
 
     // A fresh click is waiting. Any thread.
     bool Clicked() const;
@@ -81,8 +90,10 @@ private:
     void ApplyHoverRule(int X, int Y);
 
     TColor FMainColor = clWhite;
-    TClickLatch FLatch;
+    TClickLatch FOwnLatch;
+    TClickLatch* FLatch = &FOwnLatch;
     std::atomic<bool> FUnderline{false};
+    mutable std::atomic<bool> FPaintedClicked{false}; // as the last paint showed it
 };
 
 // A bitmap that ignores palettes and draws itself by one unscaled block copy.
@@ -93,8 +104,8 @@ public:
     std::unique_ptr<TGraphic> NewOfSameClass() const override;
 };
 
-// Opens the powered-by link. Replaceable so that tests record the call instead of starting a
-// browser; set it before any panel exists.
+// Opens the powered-by link; may take seconds (a browser starting). Replaceable so that tests
+// record the call instead of starting a browser; set it before any panel exists.
 using TOpenWebLink = void (*)(HWND AOwner, const wchar_t* ALink);
 extern TOpenWebLink OpenWebLink;
 
@@ -102,9 +113,16 @@ extern TOpenWebLink OpenWebLink;
 std::wstring PoweredByCaption();
 std::wstring PoweredByLink();
 
+// The message an exchange posts to its panel to have it show what the exchange left in the
+// shared state. Posted, never sent: the exchange waits for nothing.
+inline constexpr UINT WM_XTWAKE = WM_APP + 0x58;
+
 class TPanelXT : public TPanel {
 public:
-    TPanelXT();
+    // AShared is what the panel shares with the exchanges and must outlive the panel; without
+    // it the panel has one of its own.
+    explicit TPanelXT(TExchangeState* AShared = nullptr);
+    TExchangeState& Shared() const { return *FShared; }
 
     // Where the panel sits in its chart's client area, and its size.
     static constexpr int PanelLeft = 10;
@@ -118,22 +136,14 @@ public:
     // panel thread; throws std::runtime_error when the window cannot be created.
     void Build(HWND AChart, const TTerminalData& AData, const TBitmapXT& ABitmap);
     void CreateControls(const TTerminalData& AData, const TBitmapXT& ABitmap);
-    // The panel's side of an exchange: takes the price labels' clicks, shows the snapshot's
-    // prices and writes the fields' values into AMemory's ExchangeBlockSize slots. Any thread,
-    // as TakeExchange; it also opens the link and writes the host's block, which the library
-    // does itself after TakeExchange, with nothing of the panel's in use.
+    // The panel's whole side of an exchange, on the caller's thread: takes the clicks, opens
+    // the link, shows the snapshot's prices and writes the fields' values into AMemory's
+    // ExchangeBlockSize slots. Any thread, but it allocates and may call the shell: the library
+    // exchanges through the shared state instead.
     TExchangeResult UpdateTerminal(const TTerminalData* AData, double* AMemory);
-
-    // What one exchange takes from the panel, without touching the host's memory or the shell,
-    // so that the caller can hand it over once it holds no lock.
-    struct TExchange {
-        TExchangeResult Result = erNothing;
-        bool OpenLink = false; // the powered-by link was clicked
-        bool HasValues = false;
-        double Values[ExchangeBlockSize] = {}; // indexed by TExchangeSlot
-    };
-    // Takes the clicks, sets the captions and reads the fields. Any thread.
-    TExchange TakeExchange(const TTerminalData* AData);
+    // Shows what exchanges left in the shared state: the latest quote, the labels whose clicks
+    // were taken, and the hover rule at the cursor. Panel thread.
+    void ShowExchanged();
 
     // The message still to be posted to the chart; 0 once posted.
     UINT PendingMessage() const { return FMsg; }
@@ -150,11 +160,15 @@ public:
 protected:
     void WMTimer(WPARAM ATimerId) override;
     void WMDestroy() override;
+    bool WMApp(UINT AMessage) override;
 
 private:
     TLabel& AddCaption(const std::wstring& AText);
     TImage& AddImage(const TBitmapXT& ABitmap, int ATop);
     POINT CursorInClient() const;
 
+    std::unique_ptr<TExchangeState> FOwnShared;
+    TExchangeState* FShared;
+    std::uint64_t FShownQuote = 0; // the quote version the captions show; panel thread
     UINT FMsg;
 };

@@ -100,13 +100,12 @@ struct TChartRecord {
     TKernelHandle Creator;
     std::atomic<bool> ThreadStarted{false};
     HWND PanelWindow = nullptr; // set before State becomes Attached, then fixed
-    // Likewise; freed by the last of its users, compared by exchanges without the lock.
+    // Likewise; the panel's object, made and freed by its thread, whose address only is
+    // compared by the other threads: they never use the panel's objects.
     std::atomic<TPanelXT*> Panel{nullptr};
-    // Exchanges using Panel now, plus Closing once its thread is done with it. Whoever takes it
-    // to exactly Closing frees the panel: its thread, or the last exchange that used it. An
-    // exchange killed while using it leaves the panel's objects unfreed, nothing more.
-    std::atomic<long> Users{0};
-    static constexpr long Closing = 0x40000000;
+    // All that exchanges and the panel share: an exchange touches this and the windows' handles,
+    // nothing else of the panel's, so one killed anywhere leaves the panel whole and freeable.
+    TExchangeState Shared;
 };
 
 // The process-wide objects. Plain pointers: they are made at process attach and freed only when
@@ -117,6 +116,16 @@ TChartRecord* TerminalList = nullptr; // every record, newest first; under Termi
 std::atomic<TChartRecord*> ActiveRecords{nullptr};
 bool ShuttingDown = false;        // under TerminalLock
 TBitmapXT* PanelBitmap = nullptr; // replaced once, before the first panel thread starts
+// The powered-by link is opened by a thread of the library's own: the shell may take seconds and
+// takes the loader's lock, and the host may kill an expert's thread at any instruction. An
+// exchange asks by one increment and one SetEvent; the opener opens the link once per request,
+// owned by the panel that asked last. Started by the first panel thread (starting a thread takes
+// the loader's lock, so no host thread does it), only once the library is pinned, and never
+// stopped: it waits on LinkAsked for the rest of the process.
+TKernelHandle LinkAsked;              // auto-reset; made at process attach
+std::atomic<long> LinkRequests{0};    // clicks not yet opened
+std::atomic<HWND> LinkOwner{nullptr}; // the panel window of the latest request
+std::atomic<bool> LinkOpenerStarted{false};
 // How long a create waits for a pending record's creator that is being killed.
 constexpr DWORD CreatorWaitMs = 2000;
 std::atomic<bool> ResourcesLoaded{false};
@@ -158,6 +167,43 @@ void LoadResourcesOnce() {
     delete previous;
 }
 
+DWORD WINAPI LinkOpenerProc(LPVOID) {
+    while (WaitForSingleObject(LinkAsked.Get(), INFINITE) == WAIT_OBJECT_0)
+        for (long requests = LinkRequests.exchange(0); requests > 0; --requests)
+            try {
+                OpenWebLink(LinkOwner.load(), PoweredByLink().c_str());
+            } catch (...) {
+            }
+    return 0;
+}
+
+// Starts the link opener the first time, once the library is pinned. Panel threads only.
+void StartLinkOpenerOnce() {
+    if (!ResourcesLoaded.load() || LinkOpenerStarted.exchange(true))
+        return;
+    const TKernelHandle thread(
+        CreateThread(nullptr, 0, LinkOpenerProc, nullptr, CREATE_SUSPENDED, nullptr));
+    if (!thread) {
+        LinkOpenerStarted.store(false); // the next panel thread tries again
+        return;
+    }
+    // Named before it runs, so that a count of the threads that come and go with panels can
+    // tell it from them.
+    using TSetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    if (const auto describe = reinterpret_cast<TSetDescription>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription"))))
+        describe(thread.Get(), ChartNames::LinkOpenerThreadName);
+    ResumeThread(thread.Get());
+}
+
+// Asks the link opener for the link, owned by APanelWindow. Nothing but atomics and one
+// SetEvent, which takes no lock of the process: the exchange's thread may be killed in it.
+void AskForLink(HWND APanelWindow) {
+    LinkOwner.store(APanelWindow);
+    LinkRequests.fetch_add(1);
+    SetEvent(LinkAsked.Get());
+}
+
 void DoneTheUnit() {
     TTerminalLockGuard lock;
     if (!lock.Held())
@@ -193,8 +239,7 @@ TChartRecord* PruneAndFindPending(HWND AChart) {
             record->State = TChartRecord::TState::Ended; // one store: a later create may build
             record->Creator.Reset();
         }
-        if (record->State.load() == TChartRecord::TState::Ended ||
-            (record->Users.load() & TChartRecord::Closing)) {
+        if (record->State.load() == TChartRecord::TState::Ended) {
             // One store, and only ever past a record: an exchange following the list and a
             // killed owner both leave it whole.
             link->store(record->ActiveNext.load());
@@ -218,31 +263,12 @@ TChartRecord* AttachedRecord(HWND AChart, HWND AMarked) {
         return nullptr;
     for (TChartRecord* record = ActiveRecords.load(); record; record = record->ActiveNext.load())
         if (record->State.load() == TChartRecord::TState::Attached &&
-            record->PanelWindow == AMarked && record->Data.WndChart() == AChart &&
-            !(record->Users.load() & TChartRecord::Closing))
+            record->PanelWindow == AMarked && record->Data.WndChart() == AChart)
             return record;
     return nullptr;
 }
 
-// Takes a use of the record's panel, one compare-exchange; false once its thread is done with
-// it. The caller gives the use back with ReleasePanel(-1).
-bool TakePanelUse(TChartRecord& ARecord) {
-    long users = ARecord.Users.load();
-    do {
-        if (users & TChartRecord::Closing)
-            return false;
-    } while (!ARecord.Users.compare_exchange_weak(users, users + 1));
-    return true;
-}
-
 // ---- the panel's lifetime, without the lock ----------------------------------------------
-
-// Gives up a use (or, from the panel thread, ownership) of a record's panel; the last one out
-// frees it. The panel's windows are gone by then, so any thread may free the objects.
-void ReleasePanel(TChartRecord& ARecord, long AChange) {
-    if (ARecord.Users.fetch_add(AChange) + AChange == TChartRecord::Closing)
-        delete ARecord.Panel.exchange(nullptr);
-}
 
 // The window the chart's mark names, when the chart carries this library's mark; null otherwise.
 // Reads the chart's properties only: nothing waits for any thread.
@@ -309,7 +335,7 @@ std::unique_ptr<TPanelXT> BuildPanel(TChartRecord& ARecord) {
     }
     if (!IsWindow(chart))
         return nullptr;
-    auto panel = std::make_unique<TPanelXT>();
+    auto panel = std::make_unique<TPanelXT>(&ARecord.Shared);
     panel->Build(chart, ARecord.Data, *PanelBitmap);
     SetWindowLongW(chart, GWL_STYLE, GetWindowLongW(chart, GWL_STYLE) | WS_CLIPCHILDREN);
     SetPropA(panel->Handle(), ContainerProperty, panel.get());
@@ -378,6 +404,7 @@ DWORD WINAPI PanelThreadProc(LPVOID AParameter) {
     auto record = static_cast<TChartRecord*>(AParameter);
     if (!record)
         return 0;
+    StartLinkOpenerOnce();
     std::unique_ptr<TPanelXT> panel;
     bool attached = false;
     try {
@@ -399,15 +426,18 @@ DWORD WINAPI PanelThreadProc(LPVOID AParameter) {
     } catch (...) {
         // The panel goes below, whatever happened to its loop.
     }
-    // The windows go first, on this thread that owns them; an exchange that found the panel
-    // before may still use its objects, and the last one out frees them. No lock is needed.
+    // The windows go first, on this thread that owns them; then the objects, which no other
+    // thread uses. No lock is needed.
     try {
         panel->DestroyHandle();
     } catch (...) {
     }
     EndRecord(*record); // also when its window was closed from outside the library
-    ReleasePanel(*record, TChartRecord::Closing);
-    panel.release(); // the record frees it now or at the end of the last exchange
+    record->Panel.store(nullptr);
+    try {
+        panel.reset();
+    } catch (...) {
+    }
     return 0;
 }
 
@@ -479,48 +509,41 @@ extern "C" void __stdcall TerminalCreate(double Ask, double Bid, double Point, d
     }
 }
 
-extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, double Point, double MyPoint,
-                                            int ADigits, double* AMemory, int AMemorySize,
-                                            HWND AWindow) {
+// The exchange runs on the expert's thread, which the host may kill at any instruction: it
+// takes no lock, allocates nothing and calls nothing that takes the heap's, the loader's or the
+// shell's lock. It meets the panel only in the record's shared state (atomics) and through the
+// panel window's handle; the panel thread, woken by a posted WM_XTWAKE (or its timer when the
+// post did not happen), formats the quote and applies the hover rule.
+extern "C" int __stdcall TerminalProcessMsg(double Ask, double Bid, [[maybe_unused]] double Point,
+                                            double MyPoint, int ADigits, double* AMemory,
+                                            int AMemorySize, HWND AWindow) {
     if (!AMemory || AMemorySize != ExchangeBlockSize)
         return erNothing;
     TFloatingPointGuard floatingPoint;
-    try {
-        const TTerminalData snapshot(AWindow, nullptr, Ask, Bid, Point, MyPoint, 0, 0, 0, 0,
-                                     ADigits);
-        // No lock: a kill anywhere in an exchange leaves nothing that another call waits for.
-        // Only the chart's own record is used: a mark that names another chart's panel, or any
-        // window this chart did not attach, gives nothing.
-        const HWND panelWindow = MarkedWindow(AWindow);
-        TChartRecord* record = AttachedRecord(AWindow, panelWindow);
-        if (!record || !TakePanelUse(*record))
-            return erNothing;
-        // A window's style is never 0 (a child has WS_CHILD), so 0 means the panel is gone.
-        const LONG style = GetWindowLongW(panelWindow, GWL_STYLE);
-        if (!style) {
-            ReleasePanel(*record, -1);
-            return erNothing;
-        }
-        // A hidden panel is shown again, once it is proven the chart's own.
-        if (!(style & WS_VISIBLE) && IsChartsOwnPanel(*record, panelWindow))
-            ShowWindowAsync(panelWindow, SW_SHOWNORMAL);
-        TPanelXT::TExchange exchange;
-        try {
-            exchange = record->Panel.load()->TakeExchange(&snapshot);
-        } catch (...) {
-            ReleasePanel(*record, -1);
-            throw;
-        }
-        ReleasePanel(*record, -1);
-        // The host's memory and the shell come last, with nothing of the panel's in use.
-        if (exchange.HasValues)
-            std::copy(std::begin(exchange.Values), std::end(exchange.Values), AMemory);
-        if (exchange.OpenLink)
-            OpenWebLink(panelWindow, PoweredByLink().c_str());
-        return exchange.Result;
-    } catch (...) {
-    }
-    return erNothing;
+    // Only the chart's own record is used: a mark that names another chart's panel, or any
+    // window this chart did not attach, gives nothing.
+    const HWND panelWindow = MarkedWindow(AWindow);
+    TChartRecord* record = AttachedRecord(AWindow, panelWindow);
+    if (!record)
+        return erNothing;
+    // A window's style is never 0 (a child has WS_CHILD), so 0 means the panel is gone.
+    const LONG style = GetWindowLongW(panelWindow, GWL_STYLE);
+    if (!style)
+        return erNothing;
+    // A hidden panel is shown again, once it is proven the chart's own.
+    if (!(style & WS_VISIBLE) && IsChartsOwnPanel(*record, panelWindow))
+        ShowWindowAsync(panelWindow, SW_SHOWNORMAL);
+    TExchangeState& shared = record->Shared;
+    const TTakenExchange taken = TakeExchange(shared, GetTickCount64());
+    shared.StoreQuote(QuoteOf(Ask, Bid, MyPoint, ADigits));
+    // One wake in the panel's queue at a time: the panel clears the request before it looks.
+    if (!shared.WakeAsked.exchange(true) && !PostMessageW(panelWindow, WM_XTWAKE, 0, 0))
+        shared.WakeAsked.store(false);
+    if (taken.OpenLink)
+        AskForLink(panelWindow);
+    // The host's memory comes last: a fault on it, caught by the host, abandons nothing of ours.
+    std::copy(std::begin(taken.Values), std::end(taken.Values), AMemory);
+    return taken.Result;
 }
 
 // What TerminalDelete does, by what it finds under the lock:
@@ -582,9 +605,15 @@ BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReserved) {
         DisableThreadLibraryCalls(AInstance);
         if (!TerminalLock.Init())
             return FALSE;
+        LinkAsked.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!LinkAsked) {
+            TerminalLock.Done();
+            return FALSE;
+        }
         try {
             PanelBitmap = new TBitmapXT;
         } catch (...) {
+            LinkAsked.Reset();
             TerminalLock.Done();
             return FALSE;
         }
@@ -594,6 +623,7 @@ BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReserved) {
         // them inside TerminalLock: the system takes the memory back, so touch nothing.
         if (!AReserved) {
             DoneTheUnit();
+            LinkAsked.Reset();
             TerminalLock.Done();
         }
         break;

@@ -243,6 +243,8 @@ LRESULT TPanel::HandleMessage(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
             child->ScrollNotify(LOWORD(AWParam));
         return 0;
     }
+    if (AMessage >= WM_APP && AMessage <= 0xBFFF && WMApp(AMessage))
+        return 0;
     return DefWindowProcW(window, AMessage, AWParam, ALParam);
 }
 

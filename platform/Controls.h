@@ -157,6 +157,8 @@ public:
 protected:
     virtual void WMTimer(WPARAM /*ATimerId*/) {}
     virtual void WMDestroy() {}
+    // A message of the application's range (WM_APP and up); true when it was handled.
+    virtual bool WMApp(UINT /*AMessage*/) { return false; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);

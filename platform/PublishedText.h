@@ -13,6 +13,9 @@
 // Writers never count themselves in, so a writer killed anywhere leaves at most one node
 // unfreed; a reader killed while counted in keeps later replaced nodes until destruction.
 // Memory is all either can cost: never a wait.
+// Every atomic here must stay sequentially consistent: the proof that a freed node has no
+// reader needs one total order of a reader's count-in and current-load with a writer's
+// exchange, push, take and count-read, which acquire and release alone do not give.
 class TPublishedText {
 public:
     explicit TPublishedText(std::wstring AText = {}) : FCurrent(new TNode{std::move(AText)}) {}

@@ -4,8 +4,29 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <string_view>
 
+#include "controls/ChartNames.h"
 #include "terminal/ChartHost.h"
+
+namespace {
+
+// The library's link opener lives for the rest of the process once started: no count of
+// threads that come and go with panels includes it.
+bool IsLinkOpener(DWORD AThreadId) {
+    using TGetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+    static const auto get = reinterpret_cast<TGetDescription>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+    TKernelHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, AThreadId));
+    PWSTR description = nullptr;
+    if (!get || !thread || FAILED(get(thread.Get(), &description)) || !description)
+        return false;
+    const bool opener = std::wstring_view(description) == ChartNames::LinkOpenerThreadName;
+    LocalFree(description);
+    return opener;
+}
+
+} // namespace
 
 int ThreadCount() {
     TKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
@@ -16,7 +37,7 @@ int ThreadCount() {
     int count = 0;
     for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
          more = Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+        if (entry.th32OwnerProcessID == GetCurrentProcessId() && !IsLinkOpener(entry.th32ThreadID))
             ++count;
     return count;
 }
@@ -37,7 +58,7 @@ int ThreadsStartedIn(HMODULE AModule) {
     int count = 0;
     for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
          more = Thread32Next(snapshot.Get(), &entry)) {
-        if (entry.th32OwnerProcessID != GetCurrentProcessId())
+        if (entry.th32OwnerProcessID != GetCurrentProcessId() || IsLinkOpener(entry.th32ThreadID))
             continue;
         TKernelHandle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
         void* start = nullptr;

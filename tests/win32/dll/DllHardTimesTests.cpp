@@ -533,6 +533,88 @@ TEST(DllKills, AnExpertKilledAnywhereInsideAnExportLeavesItsOwnChartAndEveryOthe
     RecordProperty("platform_stuck", tally.PlatformStuck);
 }
 
+// ---- what kills inside exchanges leave behind -----------------------------------------------
+
+// An exchange killed anywhere holds nothing of the panel's: when the panel is deleted later,
+// all of it goes. Each trial builds a panel, kills an expert that exchanges on it in a loop,
+// deletes the panel and waits for its thread to end. A kill that leaves the system's own lock
+// held (Wine's window lock, now and then) says nothing of the library: its process ends with
+// code 3 and the trials start over in a new one.
+TEST(DllKillLeaks, AKillInsideAnExchangeLeavesAtMostTwoGdiObjectsAndAKilobyte) {
+    constexpr int Kills = 200, WarmUp = 10;
+    constexpr int StuckExitCode = 3;
+    if (!InChildProcess()) {
+        ArmWatchdog(std::chrono::seconds(1500), "the leak trials");
+        int code = StuckExitCode;
+        for (int process = 0; process < 3 && code == StuckExitCode; ++process)
+            code = RunThisTestInChildProcess(480s);
+        EXPECT_EQ(code, 0) << "the trials failed in their own process";
+        return;
+    }
+    TChartHost host;
+    TPellithLibrary library(DllPath());
+    const HWND chart = host.CreateChart({L"trial", 40, 40, 420, 300});
+    const HWND other = host.CreateChart({L"other", 500, 40, 420, 300});
+    const auto attached = [&](HWND AChart) -> HWND {
+        if (GetPropA(AChart, AttachedProperty) != reinterpret_cast<HANDLE>(library.Module()))
+            return nullptr;
+        HWND panel = static_cast<HWND>(GetPropA(AChart, ContainerProperty));
+        return IsWindow(panel) ? panel : nullptr;
+    };
+    library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5, other, "GBPUSD");
+    ASSERT_TRUE(WaitUntil([&] { return attached(other) != nullptr; }, 10s));
+    const HWND otherPanel = attached(other);
+    TStandbyThread probe;
+    std::mt19937 random(4242u);
+    int inside = 0, gdiBefore = 0;
+    size_t heapBefore = 0;
+    for (int trial = 0; trial < WarmUp + Kills; ++trial) {
+        if (trial == WarmUp) {
+            gdiBefore = GdiObjectCount();
+            heapBefore = HeapBytesInUse();
+        }
+        library.TerminalCreate(1.10525, 1.10510, 1e-5, 1e-4, 0.1, 50, 25, 15, 5, chart, "EURUSD");
+        ASSERT_TRUE(WaitUntil([&] { return attached(chart) != nullptr; }, 10s));
+        const HWND panel = attached(chart);
+        TVictim victim;
+        victim.Library = &library;
+        victim.Chart = chart;
+        TKernelHandle thread(CreateThread(nullptr, 0, TVictim::Run, &victim, 0, nullptr));
+        ASSERT_TRUE(thread);
+        ASSERT_TRUE(WaitUntil([&] { return victim.Calls.load() > 0; }, 10s));
+        for (int spin = std::uniform_int_distribution<int>(0, 20000)(random); spin > 0; --spin)
+            YieldProcessor();
+        TerminateThread(thread.Get(), 9);
+        WaitForSingleObject(thread.Get(), 10000);
+        inside += trial >= WarmUp && victim.Inside.load() == TVictim::InExchange;
+        if (!probe.Run([&] { SystemProbe(other, otherPanel); }, 5000)) {
+            std::printf("after %d kills the system's own lock stayed held\n", trial + 1);
+            std::fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), StuckExitCode);
+        }
+        library.TerminalDelete(chart);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(panel); }, 10s)) << "trial " << trial;
+        ASSERT_EQ(WaitForThreadsStartedIn(library.Module(), 1), 1) << "trial " << trial;
+    }
+    const int gdiGrowth = GdiObjectCount() - gdiBefore;
+    const double heapPerKill =
+        (static_cast<double>(HeapBytesInUse()) - static_cast<double>(heapBefore)) / Kills;
+    std::printf("%d kills, %d inside an exchange: %d GDI objects and %.0f heap bytes per kill "
+                "left\n",
+                Kills, inside, gdiGrowth, heapPerKill);
+    RecordProperty("kills", Kills);
+    RecordProperty("inside_exchange", inside);
+    RecordProperty("gdi_objects_left", gdiGrowth);
+    RecordProperty("heap_bytes_per_kill", static_cast<int>(std::lround(heapPerKill)));
+    EXPECT_GT(gdiBefore, 0) << "GDI objects cannot be counted here";
+    EXPECT_GE(inside * 2, Kills) << "too few kills landed inside an exchange to prove anything";
+    EXPECT_LE(gdiGrowth, 2 * Kills);
+    EXPECT_LE(heapPerKill, 1024);
+    // Whatever the kills left, this process is done: no clean-up that could wait on it.
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), HasFailure() ? 1 : 0);
+}
+
 // ---- kills at chosen points ----------------------------------------------------------------
 
 // The host kills its expert at one chosen call the library makes: the doomed thread dies on its
@@ -790,11 +872,12 @@ HINSTANCE WINAPI SlowShell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
     return reinterpret_cast<HINSTANCE>(42);
 }
 
-TEST_F(DllSlowNeighbours, ASlowShellStallsNoOtherChartAndOpensTheLinkOnceOnTheCallersThread) {
+TEST_F(DllSlowNeighbours, ASlowShellStallsNoChartAndOpensTheLinkOnceOnTheLibrarysOwnThread) {
     TImportPatch shell(Module(), "shell32.dll", "ShellExecuteW",
                        reinterpret_cast<void*>(&SlowShell));
     ASSERT_TRUE(shell.Applied());
     ShellCalls = 0;
+    ShellThread = 0;
     HWND chart = NewChart(L"EURUSD,M1", 40, 40);
     HWND other = NewChart(L"GBPUSD,M1", 500, 40);
     HWND panel = CreateAndWait(chart);
@@ -810,22 +893,236 @@ TEST_F(DllSlowNeighbours, ASlowShellStallsNoOtherChartAndOpensTheLinkOnceOnTheCa
     DWORD caller = 0;
     TBlock block;
     int result = -1;
+    bool shellDoneAtReturn = true;
     std::thread clicked([&] {
         caller = GetCurrentThreadId();
         result = Exchange(chart, block);
+        shellDoneAtReturn = ShellCalls.load() == 1 && !ShellBusy.load();
     });
     clicked.join();
+    // The clicking chart itself goes on while the shell works.
+    TBlock during;
+    EXPECT_EQ(Exchange(chart, during), erNothing);
+    EXPECT_TRUE(WaitUntil([] { return ShellCalls.load() == 1 && !ShellBusy.load(); }, 10s));
     expert.Stop();
     RecordProperty("exchanges_on_another_chart", static_cast<int>(expert.During()));
     RecordProperty("slowest_exchange_us",
                    static_cast<int>(std::lround(expert.SlowestMilliseconds() * 1000)));
     EXPECT_GT(expert.During(), 10) << "the other chart's exchanges waited for the shell";
+    EXPECT_FALSE(shellDoneAtReturn) << "the clicking exchange waited for the shell";
     EXPECT_EQ(ShellCalls.load(), 1);
-    EXPECT_EQ(ShellThread.load(), caller) << "the link opened on another thread";
+    EXPECT_NE(ShellThread.load(), caller) << "the link opened on the expert's thread";
+    EXPECT_NE(ShellThread.load(), GetWindowThreadProcessId(panel, nullptr))
+        << "the link opened on the panel thread";
     EXPECT_EQ(result, erNothing);
     ExpectBlock(block.Values, 0.1, 50, 25, 15);
     EXPECT_EQ(Exchange(chart, block), erNothing);
+    Sleep(100);
     EXPECT_EQ(ShellCalls.load(), 1) << "the link opened twice";
+}
+
+// ---- the expert's thread takes no lock of the process ----------------------------------------
+
+// Calls that take the heap's, the loader's or the shell's lock, counted when the watched thread
+// makes them. Each hook is one import slot's replacement; the real function is called on.
+enum TLockedCall {
+    lcMalloc,
+    lcCalloc,
+    lcRealloc,
+    lcFree,
+    lcRtlAlloc,
+    lcRtlReAlloc,
+    lcRtlFree,
+    lcHeapAlloc,
+    lcHeapReAlloc,
+    lcHeapFree,
+    lcLoadLibrary,
+    lcShell,
+    lcCount
+};
+const char* const LockedCallNames[lcCount] = {
+    "malloc",      "calloc",    "realloc",     "free",     "RtlAllocateHeap", "RtlReAllocateHeap",
+    "RtlFreeHeap", "HeapAlloc", "HeapReAlloc", "HeapFree", "LoadLibraryW",    "ShellExecuteW"};
+std::atomic<DWORD> WatchedThread{0};
+std::atomic<int> LockedCalls[lcCount];
+std::atomic<void*> LockedCallReal[lcCount];
+
+template <TLockedCall ACall, class TResult, class... TArgs>
+TResult __cdecl CountCdecl(TArgs... AArgs) {
+    if (GetCurrentThreadId() == WatchedThread.load())
+        ++LockedCalls[ACall];
+    return reinterpret_cast<TResult(__cdecl*)(TArgs...)>(LockedCallReal[ACall].load())(AArgs...);
+}
+template <TLockedCall ACall, class TResult, class... TArgs>
+TResult WINAPI CountWinapi(TArgs... AArgs) {
+    if (GetCurrentThreadId() == WatchedThread.load())
+        ++LockedCalls[ACall];
+    return reinterpret_cast<TResult(WINAPI*)(TArgs...)>(LockedCallReal[ACall].load())(AArgs...);
+}
+
+// Every import slot through which the library, or the system's window and graphics libraries
+// it calls, reach the heap, the loader or the shell, replaced by a counting hook while it lives.
+class TLockedCallProbe {
+public:
+    explicit TLockedCallProbe(HMODULE ALibrary) {
+        struct THook {
+            const char* Dll;
+            TLockedCall Call;
+            void* Hook;
+        };
+        const THook crt[] = {
+            {"msvcrt.dll", lcMalloc, reinterpret_cast<void*>(&CountCdecl<lcMalloc, void*, size_t>)},
+            {"msvcrt.dll", lcCalloc,
+             reinterpret_cast<void*>(&CountCdecl<lcCalloc, void*, size_t, size_t>)},
+            {"msvcrt.dll", lcRealloc,
+             reinterpret_cast<void*>(&CountCdecl<lcRealloc, void*, void*, size_t>)},
+            {"msvcrt.dll", lcFree, reinterpret_cast<void*>(&CountCdecl<lcFree, void, void*>)},
+            {"kernel32.dll", lcLoadLibrary,
+             reinterpret_cast<void*>(&CountWinapi<lcLoadLibrary, HMODULE, LPCWSTR>)},
+            {"shell32.dll", lcShell,
+             reinterpret_cast<void*>(
+                 &CountWinapi<lcShell, HINSTANCE, HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT>)},
+        };
+        const THook heap[] = {
+            {"ntdll.dll", lcRtlAlloc,
+             reinterpret_cast<void*>(&CountWinapi<lcRtlAlloc, PVOID, HANDLE, ULONG, SIZE_T>)},
+            {"ntdll.dll", lcRtlReAlloc,
+             reinterpret_cast<void*>(
+                 &CountWinapi<lcRtlReAlloc, PVOID, HANDLE, ULONG, PVOID, SIZE_T>)},
+            {"ntdll.dll", lcRtlFree,
+             reinterpret_cast<void*>(&CountWinapi<lcRtlFree, BOOLEAN, HANDLE, ULONG, PVOID>)},
+            {"kernel32.dll", lcHeapAlloc,
+             reinterpret_cast<void*>(&CountWinapi<lcHeapAlloc, LPVOID, HANDLE, DWORD, SIZE_T>)},
+            {"kernel32.dll", lcHeapReAlloc,
+             reinterpret_cast<void*>(
+                 &CountWinapi<lcHeapReAlloc, LPVOID, HANDLE, DWORD, LPVOID, SIZE_T>)},
+            {"kernel32.dll", lcHeapFree,
+             reinterpret_cast<void*>(&CountWinapi<lcHeapFree, BOOL, HANDLE, DWORD, LPVOID>)},
+        };
+        for (const THook& hook : crt)
+            Patch(ALibrary, hook.Dll, hook.Call, hook.Hook);
+        // What the library calls on an exchange: the window manager, graphics and common
+        // controls, and the kernel's own wrappers.
+        // The heap's functions are imported from kernel32 by some and from kernelbase by others.
+        const auto patchHeap = [&](HMODULE AModule) {
+            for (const THook& hook : heap) {
+                Patch(AModule, hook.Dll, hook.Call, hook.Hook);
+                if (std::strcmp(hook.Dll, "kernel32.dll") == 0)
+                    Patch(AModule, "kernelbase.dll", hook.Call, hook.Hook);
+            }
+        };
+        for (const wchar_t* system :
+             {L"user32.dll", L"win32u.dll", L"gdi32.dll", L"comctl32.dll", L"kernelbase.dll"})
+            if (HMODULE module = GetModuleHandleW(system))
+                patchHeap(module);
+        patchHeap(ALibrary);
+    }
+    // How many slots were replaced for this kind of call.
+    int Slots(TLockedCall ACall) const { return FSlots[ACall]; }
+    int HeapSlots() const {
+        int slots = 0;
+        for (int call = lcRtlAlloc; call <= lcHeapFree; ++call)
+            slots += FSlots[call];
+        return slots;
+    }
+    // Runs AWork on a thread of its own and counts its calls; a line per kind of call made.
+    static std::string CallsMadeBy(const std::function<void()>& AWork) {
+        for (auto& calls : LockedCalls)
+            calls = 0;
+        std::thread([&] {
+            WatchedThread = GetCurrentThreadId();
+            AWork();
+            WatchedThread = 0;
+        }).join();
+        std::string made;
+        for (int call = 0; call < lcCount; ++call)
+            if (const int calls = LockedCalls[call].load())
+                made += std::string(LockedCallNames[call]) + " x" + std::to_string(calls) + "\n";
+        return made;
+    }
+
+private:
+    void Patch(HMODULE AModule, const char* ADll, TLockedCall ACall, void* AHook) {
+        auto patch = std::make_unique<TImportPatch>(AModule, ADll, LockedCallNames[ACall], AHook);
+        if (!patch->Applied())
+            return;
+        LockedCallReal[ACall] = patch->Original();
+        ++FSlots[ACall];
+        FPatches.push_back(std::move(patch));
+    }
+    // Restored in reverse order, the first slot patched last.
+    std::vector<std::unique_ptr<TImportPatch>> FPatches;
+    int FSlots[lcCount] = {};
+};
+
+// The shell, replaced for the test: it records the thread it runs on.
+std::atomic<int> QuickShellCalls{0};
+std::atomic<DWORD> QuickShellThread{0};
+HINSTANCE WINAPI QuickShell(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+    QuickShellThread = GetCurrentThreadId();
+    ++QuickShellCalls;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+using DllExpertsThread = TDllTest;
+
+TEST_F(DllExpertsThread, AnExchangeAllocatesNothingAndCallsNeitherTheLoaderNorTheShell) {
+    HWND chart = NewChart();
+    HWND panel = CreateAndWait(chart);
+    ASSERT_NE(panel, nullptr);
+    const DWORD panelThread = GetWindowThreadProcessId(panel, nullptr);
+    // The shell's slot is replaced first: the probe then counts calls of this stand-in.
+    TImportPatch shell(Module(), "shell32.dll", "ShellExecuteW",
+                       reinterpret_cast<void*>(&QuickShell));
+    ASSERT_TRUE(shell.Applied());
+    QuickShellCalls = 0;
+    TLockedCallProbe probe(Module());
+    ASSERT_GT(probe.Slots(lcMalloc), 0) << "the library's own allocations are not seen";
+    ASSERT_GT(probe.Slots(lcShell), 0);
+    // The window manager's and the graphics' own allocations are seen too.
+    ASSERT_GE(probe.HeapSlots(), 6) << "too few of the system's heap imports were found";
+    RecordProperty("system_heap_slots", probe.HeapSlots());
+    const TPellithLibrary& library = *FLibrary;
+    double block[ExchangeBlockSize] = {};
+    const auto exchange = [&](double AAsk) {
+        return [&, AAsk] {
+            library.TerminalProcessMsg(AAsk, 1.10510, 1e-5, 1e-4, 5, block, ExchangeBlockSize,
+                                       chart);
+        };
+    };
+    // The probe sees what it should: a create allocates on its caller's thread.
+    EXPECT_NE(TLockedCallProbe::CallsMadeBy([&] {
+                  library.TerminalCreate(1.1, 1.0, 1e-5, 1e-4, 0.1, 50, 25, 15, 5,
+                                         NewChart(L"other", 500, 40), "GBPUSD");
+              }),
+              "")
+        << "the probe counts nothing";
+    struct TCase {
+        const char* Name;
+        POINT Click; // {-1, -1} for none
+        double Ask;
+    };
+    const TCase cases[] = {
+        {"a new price", {-1, -1}, 1.10600},
+        {"the same price again", {-1, -1}, 1.10600},
+        {"a click on the buy price", BuyPricePoint, 1.10601},
+        {"a click on the link", PoweredByPoint, 1.10602},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        if (test.Click.x >= 0) {
+            TQueueWatch watch(panelThread);
+            PostClick(panel, test.Click);
+            ASSERT_TRUE(watch.Flush(panel));
+        }
+        EXPECT_EQ(TLockedCallProbe::CallsMadeBy(exchange(test.Ask)), "")
+            << "the expert's thread made these calls";
+        EXPECT_EQ(block[esLots], 0.1) << "the exchange did not reach the panel";
+    }
+    // The link opened all the same, once, on a thread that is neither the expert's nor the
+    // panel's.
+    EXPECT_TRUE(WaitUntil([] { return QuickShellCalls.load() == 1; }, 5s));
+    EXPECT_NE(QuickShellThread.load(), panelThread);
 }
 
 // ---- the cost of an exchange ---------------------------------------------------------------
