@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -288,6 +289,35 @@ TEST_F(Panel, PaintsTheBevelTheSeparatorAndThePictureAsDesigned) {
             ++compared;
         }
     EXPECT_GT(compared, 198 * 50 / 2);
+}
+
+TEST_F(Panel, LooksPixelForPixelLikeItsReferencePicture) {
+    // One reference for both builds: the 32-bit and the 64-bit panel must be the same picture,
+    // and a change to what the trader sees shows here as a picture to look at, not by chance.
+    // After a change made on purpose, look at panel-actual.png and copy it over
+    // tests/win32/ui/panel-reference.png.
+    const auto pixels = FHarness.Capture();
+    TPixels reference;
+    std::string error;
+    ASSERT_TRUE(ReadPngFile("panel-reference.png", reference, error)) << error;
+    ASSERT_EQ(reference.Width, pixels.Width);
+    ASSERT_EQ(reference.Height, pixels.Height);
+    int differing = 0;
+    std::string first;
+    for (int y = 0; y < pixels.Height; ++y)
+        for (int x = 0; x < pixels.Width; ++x)
+            if (pixels.At(x, y) != reference.At(x, y) && differing++ < 8) {
+                char line[64];
+                std::snprintf(line, sizeof line, " (%d,%d) %06X not %06X", x, y,
+                              static_cast<unsigned>(pixels.At(x, y)),
+                              static_cast<unsigned>(reference.At(x, y)));
+                first += line;
+            }
+    if (differing > 0) {
+        ASSERT_TRUE(WritePngFile("panel-actual.png", pixels, error)) << error;
+    }
+    EXPECT_EQ(differing, 0) << "pixels differ from the reference, first at" << first
+                            << "; the panel as drawn: panel-actual.png";
 }
 
 TEST_F(Panel, CaptionsShowInTheirColours) {
