@@ -46,6 +46,12 @@ std::string PipsBetween(double AFrom, double ATo, double APip) {
     return Shortest(std::round(std::abs(ATo - AFrom) / APip * 10) / 10);
 }
 
+long long SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
 TSymbolRules DemoTradeRules(const TSymbolSpec& ASpec) {
@@ -75,6 +81,14 @@ template <class TInputs> TInputs InputsFor(const TSymbolSpec& ASpec) {
     // pip of 3- and 5-digit quotes by itself.
     if (ASpec.Digits == 2)
         inputs.InpPointsPerPip = static_cast<int>(std::lround(ASpec.Pip / ASpec.Point));
+    // 0.2 % of 10,000 dollars at EURUSD's 12-pip stop is 0.16 lots, fewer than the 0.25 typed.
+    if (ASpec.Name == "EURUSD") {
+        inputs.InpRiskPercent = 0.2;
+        inputs.InpBreakEvenPips = 1.5;
+        inputs.InpBreakEvenLockPips = 0.5;
+    }
+    if (ASpec.Name == "XAUUSD")
+        inputs.InpMaxSpreadPips = 5;
     return inputs;
 }
 
@@ -234,6 +248,10 @@ void TDemoExpert::Run() {
         const auto now = std::chrono::steady_clock::now();
         if (now >= nextTick) {
             quote = FWalk.Next();
+            if (SteadyMs() < FSpikeUntil) {
+                quote.Ask = RoundToDigits(quote.Bid + FSpikePips * FSpec.Pip, FSpec.Digits);
+                FSpikeQuoted = true;
+            }
             ++FTick;
             ++FStats.Ticks;
             FBids.push_back(quote.Bid);
@@ -334,15 +352,28 @@ void TDemoExpert::Delete(HWND AChart) {
     FLog.Write(FSpec.Name, "delete ticks=" + std::to_string(FTick));
 }
 
+bool TDemoExpert::SpreadSpike(double APips, int AMs) {
+    FSpikeQuoted = false;
+    FSpikePips = APips;
+    FSpikeUntil = SteadyMs() + AMs;
+    return WaitUntil([&] { return FSpikeQuoted.load(); }, std::chrono::milliseconds(2000));
+}
+
 void TDemoExpert::Alert(const std::string& AText) {
     ++FStats.Alerts;
     if (AText.find(" not sent: ") != std::string::npos)
         ++FStats.Rejected;
+    if (AText.find("(InpMaxLots)") != std::string::npos)
+        ++FStats.Capped;
+    if (AText.find("(InpMaxSpreadPips)") != std::string::npos)
+        ++FStats.SpreadRefused;
     FLastAlert = AText;
     FLog.Write(FSpec.Name, "alert text=\"" + AText + "\"");
 }
 
 void TDemoExpert::Print(const std::string& AText) {
+    if (AText.find(" at break-even: ") != std::string::npos)
+        ++FStats.BreakEvens;
     FLog.Write(FSpec.Name, "journal text=\"" + AText + "\"");
 }
 
@@ -361,6 +392,8 @@ void TDemoExpert::WatchOrders() {
         const std::string ticket = "order ticket=" + std::to_string(order.Ticket);
         if (known == FKnown.end()) {
             ++FStats.Orders;
+            if (order.Lots < FBlock[esLots] - 1e-9)
+                ++FStats.RiskSized;
             FLog.Write(
                 FSpec.Name,
                 ticket + " open side=" + SideName(order.Type) + " lots=" + Fixed(order.Lots, 2) +

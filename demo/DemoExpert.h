@@ -32,13 +32,20 @@ struct TDemoStats {
     std::atomic<long> Rejected{0};
     std::atomic<long> Closed{0};
     std::atomic<long> Alerts{0};
+    // The trader's guards at work: clicks refused above the fat-finger cap and at a wide
+    // spread, orders sized down from the lots typed by risk, stops moved to break-even.
+    std::atomic<long> Capped{0};
+    std::atomic<long> SpreadRefused{0};
+    std::atomic<long> RiskSized{0};
+    std::atomic<long> BreakEvens{0};
 };
 
 // The demo broker's rules for a symbol: instant execution, except USDJPY under market
 // execution; gold with a stop level of 5 pips.
 TSymbolRules DemoTradeRules(const TSymbolSpec& ASpec);
 
-// The inputs the trader gives the expert on a chart of this symbol, in MT4 and in MT5.
+// The inputs the trader gives the expert on a chart of this symbol, in MT4 and in MT5: EURUSD
+// trades with lots from risk and break-even, XAUUSD with a spread guard above its usual spread.
 mql4::TPellithPanelInputs DemoExpertInputs(const TSymbolSpec& ASpec);
 mql5::TPellithPanelInputs DemoExpertInputs5(const TSymbolSpec& ASpec);
 
@@ -85,6 +92,9 @@ public:
     void Stop(int AReason = mql::REASON_CLOSE);
 
     HWND Chart() const { return FChart; }
+    // A news spike: the spread widens to APips for AMs from the chart's next tick on. Returns once
+    // the server quotes it (false if no tick came within two seconds). Any thread.
+    bool SpreadSpike(double APips, int AMs);
     const TSymbolSpec& Spec() const { return FSpec; }
     // Closed and open profit in dollars of this chart's orders; safe to read at any time.
     double RealisedProfit() const;
@@ -152,6 +162,11 @@ private:
     HWND FPanelSeen = nullptr;
     std::size_t FPostsSeen = 0;
     std::map<long long, TDemoOrder> FKnown; // this chart's orders as last logged
+
+    // A spread spike, set by SpreadSpike's thread, applied by the expert's.
+    std::atomic<double> FSpikePips{0};
+    std::atomic<long long> FSpikeUntil{0}; // steady clock milliseconds
+    std::atomic<bool> FSpikeQuoted{false};
 
     TKernelHandle FStopEvent;
     std::atomic<int> FStopReason{mql::REASON_CLOSE};

@@ -99,16 +99,18 @@ std::optional<TDemoOptions> ParseOptions(const TCommandLine& ACommandLine, std::
 struct TUserStep {
     double At;
     std::size_t Chart; // index into the demo's symbols
-    enum TKind { skType, skPress, skClick, skRequotes } Kind;
+    enum TKind { skType, skPress, skClick, skRequotes, skSpreadSpike } Kind;
     TPanelField Field = TPanelField::Lots;
     std::wstring Text; // skType
-    int Presses = 0;   // skPress: up arrow when positive, down when negative; skRequotes: how many
+    int Presses = 0;   // skPress: up arrow when positive, down when negative; skRequotes: how
+                       // many; skSpreadSpike: the spread in pips
     bool Buy = false;  // skClick
 };
 
 // The session: every kind of input on every chart, each click after the changes it should carry;
 // then a stop-loss inside the broker's stop level, and a fast market in which the broker requotes
-// every request of a click, so that the trader is told why no order came.
+// every request of a click, so that the trader is told why no order came; last the guards: 10 lots
+// typed for 0.10 meet the fat-finger cap, and a click in a news spike the spread guard.
 const std::vector<TUserStep>& Script() {
     using F = TPanelField;
     static const std::vector<TUserStep> steps = {
@@ -126,6 +128,11 @@ const std::vector<TUserStep>& Script() {
         {0.73, 2, TUserStep::skClick, F::Lots, L"", 0, true},
         {0.76, 0, TUserStep::skRequotes, F::Lots, L"", 5},
         {0.77, 0, TUserStep::skClick, F::Lots, L"", 0, true},
+        {0.78, 1, TUserStep::skType, F::Lots, L"10"},
+        {0.79, 1, TUserStep::skClick, F::Lots, L"", 0, false},
+        {0.80, 1, TUserStep::skType, F::Lots, L"0.10"},
+        {0.81, 2, TUserStep::skSpreadSpike, F::Lots, L"", 12},
+        {0.82, 2, TUserStep::skClick, F::Lots, L"", 0, true},
     };
     return steps;
 }
@@ -147,9 +154,10 @@ const char* FieldName(TPanelField AField) {
 // Plays the script on its own thread, so the charts and the experts run on undisturbed.
 // Like a person who waits for the clicked price to turn back from orange, it clicks again only
 // after the expert has taken the previous click, so that no two clicks meet in one exchange.
-// ARequote makes the server of a chart requote its next requests.
+// ARequote makes the server of a chart requote its next requests; ASpike widens a chart's spread.
 void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TDemoLog& ALog,
-                const TDemoStats& AStats, const std::function<void(std::size_t, int)>& ARequote) {
+                const TDemoStats& AStats, const std::function<void(std::size_t, int)>& ARequote,
+                const std::function<bool(std::size_t, int)>& ASpike) {
     const auto start = std::chrono::steady_clock::now();
     for (const TUserStep& step : Script()) {
         const auto due = start + std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -164,6 +172,13 @@ void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TD
             ARequote(step.Chart, step.Presses);
             ALog.Write("broker",
                        "requotes symbol=" + symbol + " times=" + std::to_string(step.Presses));
+            continue;
+        }
+        if (step.Kind == TUserStep::skSpreadSpike) {
+            const bool quoted = ASpike(step.Chart, step.Presses);
+            ALog.Write("broker", "spread-spike symbol=" + symbol +
+                                     " pips=" + std::to_string(step.Presses) +
+                                     " quoted=" + (quoted ? "yes" : "no"));
             continue;
         }
         std::optional<TPanelWindows> panel;
@@ -196,6 +211,7 @@ void PlayScript(const std::vector<HWND>& ACharts, int ASeconds, HANDLE AStop, TD
             break;
         }
         case TUserStep::skRequotes:
+        case TUserStep::skSpreadSpike:
             break;
         }
     }
@@ -340,6 +356,9 @@ int RunDemo(const TDemoOptions& AOptions) {
         else
             server.InjectSendFaults(std::vector<TFault>(times, TFault{teRequote}));
     };
+    const auto spike = [&](std::size_t AChart, int APips) {
+        return experts[AChart]->SpreadSpike(APips, 2500);
+    };
     for (auto& expert : experts)
         expert->Start();
 
@@ -362,7 +381,8 @@ int RunDemo(const TDemoOptions& AOptions) {
         TKernelHandle stopUser(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::thread user(PlayScript, std::cref(charts), AOptions.Seconds, stopUser.Get(),
                          std::ref(log), std::cref(stats),
-                         std::function<void(std::size_t, int)>(requote));
+                         std::function<void(std::size_t, int)>(requote),
+                         std::function<bool(std::size_t, int)>(spike));
         const auto start = std::chrono::steady_clock::now();
         const auto length = std::chrono::duration<double>(AOptions.Seconds);
         std::this_thread::sleep_until(
@@ -405,17 +425,21 @@ int RunDemo(const TDemoOptions& AOptions) {
         " exchanges (" + std::to_string(stats.LoggedExchanges) + " logged), " +
         std::to_string(stats.Clicks) + " clicks, " + std::to_string(stats.Orders) + " orders (" +
         std::to_string(stats.Closed) + " closed, " + std::to_string(stats.Rejected) +
-        " rejected), P/L " + SignedFixed(realised + open, 2) + " USD (closed " +
+        " rejected: " + std::to_string(stats.Capped) + " above the fat-finger cap, " +
+        std::to_string(stats.SpreadRefused) + " at a spread wider than allowed), " +
+        std::to_string(stats.RiskSized) + " sized from risk, " + std::to_string(stats.BreakEvens) +
+        " stops to break-even, P/L " + SignedFixed(realised + open, 2) + " USD (closed " +
         SignedFixed(realised, 2) + ", open " + SignedFixed(open, 2) + ")";
-    log.Write("terminal", std::string("summary terminal=") + TerminalName +
-                              " ticks=" + std::to_string(stats.Ticks) +
-                              " exchanges=" + std::to_string(stats.Exchanges) +
-                              " logged=" + std::to_string(stats.LoggedExchanges) +
-                              " clicks=" + std::to_string(stats.Clicks) +
-                              " orders=" + std::to_string(stats.Orders) +
-                              " closed=" + std::to_string(stats.Closed) +
-                              " rejected=" + std::to_string(stats.Rejected) +
-                              " pl=" + SignedFixed(realised + open, 2));
+    log.Write(
+        "terminal",
+        std::string("summary terminal=") + TerminalName + " ticks=" + std::to_string(stats.Ticks) +
+            " exchanges=" + std::to_string(stats.Exchanges) + " logged=" +
+            std::to_string(stats.LoggedExchanges) + " clicks=" + std::to_string(stats.Clicks) +
+            " orders=" + std::to_string(stats.Orders) + " closed=" + std::to_string(stats.Closed) +
+            " rejected=" + std::to_string(stats.Rejected) + " capped=" +
+            std::to_string(stats.Capped) + " spread=" + std::to_string(stats.SpreadRefused) +
+            " risk_sized=" + std::to_string(stats.RiskSized) + " breakeven=" +
+            std::to_string(stats.BreakEvens) + " pl=" + SignedFixed(realised + open, 2));
 
     std::cout << "log:        " << logPath.string() << "\n";
     if (screenshot)

@@ -8,6 +8,7 @@
 #property version   "1.20"
 #property description "Order-entry panel: lot size, stop-loss, take-profit and trailing stop"
 #property description "in pips; click the bid to sell at market, the ask to buy at market."
+#property description "Guards: lots from risk, a fat-finger cap, a spread guard; break-even."
 #property strict
 
 #include <stderror.mqh>
@@ -34,6 +35,11 @@ input int    InpSlippagePips     = 3;     // Accepted slippage in pips from the 
 input int    InpPointsPerPip     = 0;     // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
 input int    InpMagic            = 20120; // Magic number of this expert's orders
 input int    InpConfirmSeconds   = 60;    // Seconds to look for an order the server did not confirm
+input double InpRiskPercent      = 0;     // Risk per click in % of equity (0: off): lots from the S/L, the Lots field caps them
+input double InpMaxLots          = 5.0;   // Fat-finger cap: a click for more lots is refused (0: no cap)
+input double InpBreakEvenPips    = 0;     // Break-even: the stop moves to the open price once this many pips in profit (0: off)
+input double InpBreakEvenLockPips = 1;    // Pips locked in beyond the open price at break-even
+input double InpMaxSpreadPips    = 0;     // Spread guard: a click while the spread is wider is refused (0: off)
 
 // How long one click may keep trying against requotes and busy servers.
 #define PELLITH_RETRY_MS      2000
@@ -48,8 +54,8 @@ input int    InpConfirmSeconds   = 60;    // Seconds to look for an order the se
 
 // The globals live as long as the expert stays on its chart: a change of timeframe, symbol,
 // inputs or account calls OnDeinit and OnInit but keeps them. What must outlive a restart of the
-// terminal (the last click number, each order's trailing stop) is kept in global variables of
-// the terminal.
+// terminal (the last click number, each order's trailing stop and break-even) is kept in global
+// variables of the terminal.
 int    g_chart       = 0;     // the chart window that carries the panel
 bool   g_created     = false; // TerminalCreate has been called for g_chart
 string g_symbol      = "";    // the symbol the panel shows
@@ -60,6 +66,8 @@ int    g_account     = 0;     // the account whose orders g_tickets holds; 0 bef
 int    g_tickets[];           // the orders this expert opened and still trails
 double g_trails[];            // per ticket, its trailing stop in pips, as typed at its click
 int    g_trailErrors[];       // per ticket, the last trailing failure written to the journal
+double g_breakEvens[];        // per ticket, its break-even distance in pips (0: none, or done)
+double g_breakLocks[];        // per ticket, the pips its break-even locks in
 bool   g_halted      = false; // after a common error: no trade request until the trader clicks
 
 // The one click whose order the server did not confirm (g_pendingClick 0: none). It is looked
@@ -182,7 +190,19 @@ string TrailVariable(int ticket)
 
 double StoredTrail(int ticket)
   {
-   string name = TrailVariable(ticket);
+   return StoredPips(TrailVariable(ticket));
+  }
+
+//| The terminal's global variables that keep an order's break-even  |
+//| (its distance, and the pips it locks in) until it is done.       |
+string BreakEvenVariable(int ticket, bool lock)
+  {
+   return "Pellith " + IntegerToString(AccountNumber()) + " #" + IntegerToString(ticket) +
+          (lock ? " B/E lock" : " B/E");
+  }
+
+double StoredPips(string name)
+  {
    if(!GlobalVariableCheck(name))
       return 0;
    double pips = GlobalVariableGet(name);
@@ -235,7 +255,9 @@ void AdoptOrders()
          continue;
       g_lastClick = (int)MathMax(g_lastClick, (double)StringToInteger(number));
       if(OrderMagicNumber() == InpMagic && (OrderType() == OP_BUY || OrderType() == OP_SELL))
-         Remember(OrderTicket(), StoredTrail(OrderTicket()));
+         Remember(OrderTicket(), StoredTrail(OrderTicket()),
+                  StoredPips(BreakEvenVariable(OrderTicket(), false)),
+                  StoredPips(BreakEvenVariable(OrderTicket(), true)));
      }
    for(int j = OrdersHistoryTotal() - 1; j >= 0; j--)
       if(OrderSelect(j, SELECT_BY_POS, MODE_HISTORY) && ChartComment(OrderComment(), number))
@@ -250,32 +272,61 @@ bool Known(int ticket)
    return false;
   }
 
-void Remember(int ticket, double trailPips)
+//+------------------------------------------------------------------+
+//| An order this expert trails, with its click's trailing stop and  |
+//| break-even (0: none), kept in the terminal's global variables.   |
+//+------------------------------------------------------------------+
+void Remember(int ticket, double trailPips, double breakEvenPips, double lockPips)
   {
    if(Known(ticket))
       return;
    int size = ArraySize(g_tickets);
-   ArrayResize(g_tickets, size + 1);
-   ArrayResize(g_trails, size + 1);
-   ArrayResize(g_trailErrors, size + 1);
+   ResizeOrders(size + 1);
    g_tickets[size] = ticket;
    g_trails[size] = trailPips;
    g_trailErrors[size] = 0;
+   g_breakEvens[size] = breakEvenPips;
+   g_breakLocks[size] = lockPips;
    if(trailPips > 0)
       GlobalVariableSet(TrailVariable(ticket), trailPips);
+   if(breakEvenPips > 0)
+     {
+      GlobalVariableSet(BreakEvenVariable(ticket, false), breakEvenPips);
+      GlobalVariableSet(BreakEvenVariable(ticket, true), lockPips);
+     }
+  }
+
+void ResizeOrders(int size)
+  {
+   ArrayResize(g_tickets, size);
+   ArrayResize(g_trails, size);
+   ArrayResize(g_trailErrors, size);
+   ArrayResize(g_breakEvens, size);
+   ArrayResize(g_breakLocks, size);
+  }
+
+//| Break-even moves an order's stop once: done, it is forgotten.    |
+void BreakEvenDone(int index)
+  {
+   if(g_breakEvens[index] <= 0)
+      return;
+   GlobalVariableDel(BreakEvenVariable(g_tickets[index], false));
+   GlobalVariableDel(BreakEvenVariable(g_tickets[index], true));
+   g_breakEvens[index] = 0;
   }
 
 void ForgetClosed(int index)
   {
    if(g_trails[index] > 0)
       GlobalVariableDel(TrailVariable(g_tickets[index]));
+   BreakEvenDone(index);
    int last = ArraySize(g_tickets) - 1;
    g_tickets[index] = g_tickets[last];
    g_trails[index] = g_trails[last];
    g_trailErrors[index] = g_trailErrors[last];
-   ArrayResize(g_tickets, last);
-   ArrayResize(g_trails, last);
-   ArrayResize(g_trailErrors, last);
+   g_breakEvens[index] = g_breakEvens[last];
+   g_breakLocks[index] = g_breakLocks[last];
+   ResizeOrders(last);
   }
 
 //+------------------------------------------------------------------+
@@ -293,9 +344,7 @@ void CheckAccount()
            "was not sent again; look in the Trade tab of account " + IntegerToString(g_account));
       g_pendingClick = 0;
      }
-   ArrayResize(g_tickets, 0);
-   ArrayResize(g_trails, 0);
-   ArrayResize(g_trailErrors, 0);
+   ResizeOrders(0);
    g_account = account;
    AdoptOrders();
   }
@@ -308,6 +357,12 @@ int OnInit()
       Tell("DLL imports are off, so the panel cannot be shown. Tick \"Allow DLL imports\" in "
            "the expert's settings (tab Common) and attach the expert again.");
       return INIT_FAILED;
+     }
+   string bad = BadInput();
+   if(bad != "")
+     {
+      Tell(bad + ". The expert stops: attach it again with the input corrected.");
+      return INIT_PARAMETERS_INCORRECT;
      }
    if(g_lastDeinit == REASON_CHARTCHANGE && g_created)
      {
@@ -564,7 +619,7 @@ void CheckPending()
 //| Why the panel's lot size cannot be traded ("" when it can); the  |
 //| lots to send, rounded down to the broker's step, in `lots`.      |
 //+------------------------------------------------------------------+
-string TradableLots(double typed, double &lots, int &decimals)
+string TradableLots(double typed, double slPips, double &lots, int &decimals)
   {
    double step = MarketInfo(Symbol(), MODE_LOTSTEP);
    double minimum = MarketInfo(Symbol(), MODE_MINLOT);
@@ -574,14 +629,33 @@ string TradableLots(double typed, double &lots, int &decimals)
    decimals = StepDecimals(step);
    if(typed <= 0)
       return "the Lots field reads " + FieldText(typed) + "; type a lot size above zero";
-   if(typed > maximum * (1 + 1e-9))
+   // Risk sizes, the field caps: a stop typed far too tight or a risk set too high can never
+   // send more than the trader typed.
+   double wanted = typed;
+   double risk = 0;
+   if(InpRiskPercent > 0)
+     {
+      string why = RiskLots(slPips, risk);
+      if(why != "")
+         return why;
+      wanted = MathMin(typed, risk);
+     }
+   if(wanted > maximum * (1 + 1e-9))
       return "lot size " + FieldText(typed) + " is above the broker's maximum of " +
              DoubleToString(maximum, decimals);
    // Down to the step, never up; the tolerance keeps 0.1 at 0.1 on a step of 0.01.
-   lots = NormalizeDouble(MathFloor(typed / step + 1e-7) * step, decimals);
+   lots = NormalizeDouble(MathFloor(wanted / step + 1e-7) * step, decimals);
    if(lots < minimum * (1 - 1e-9) || lots <= 0)
+     {
+      if(wanted < typed)
+         return RiskText(slPips) + " allows " + DoubleToString(risk, decimals + 2) +
+                " lots, below the broker's minimum of " + DoubleToString(minimum, decimals);
       return "lot size " + FieldText(typed) + " is below the broker's minimum of " +
              DoubleToString(minimum, decimals);
+     }
+   if(InpMaxLots > 0 && lots > InpMaxLots * (1 + 1e-9))
+      return "lot size " + DoubleToString(lots, decimals) + " is above the cap of " +
+             FieldText(InpMaxLots) + " lots (InpMaxLots); type the lots again, or raise the cap";
    return "";
   }
 
@@ -598,6 +672,127 @@ string NotANumber()
       if(!MathIsValidNumber(g_values[i]))
          return StringSubstr(names, i * 5, (i == 0) ? 4 : 3) + " is not a number";
    return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Why the guards' inputs cannot be used ("" when they can): each   |
+//| is refused at the start by name, so that no click meets a guard  |
+//| that cannot work.                                                |
+//+------------------------------------------------------------------+
+string BadInput()
+  {
+   if(!MathIsValidNumber(InpRiskPercent) || InpRiskPercent < 0 || InpRiskPercent > 100)
+      return "InpRiskPercent reads " + FieldText(InpRiskPercent) +
+             "; type 0 for off or a percent of the equity above 0 and at most 100";
+   if(!MathIsValidNumber(InpMaxLots) || InpMaxLots < 0)
+      return "InpMaxLots reads " + FieldText(InpMaxLots) +
+             "; type 0 for no cap or the most lots one click may send";
+   double minimum = MarketInfo(Symbol(), MODE_MINLOT);
+   if(InpMaxLots > 0 && InpMaxLots < minimum * (1 - 1e-9))
+      return "InpMaxLots reads " + DoubleToString(InpMaxLots, StepDecimals(InpMaxLots)) +
+             ", below the broker's minimum of " + DoubleToString(minimum, StepDecimals(minimum)) +
+             " lots: no click could trade";
+   if(!MathIsValidNumber(InpBreakEvenPips) || InpBreakEvenPips < 0)
+      return "InpBreakEvenPips reads " + FieldText(InpBreakEvenPips) +
+             "; type 0 for off or a positive number of pips";
+   if(!MathIsValidNumber(InpBreakEvenLockPips) || InpBreakEvenLockPips < 0)
+      return "InpBreakEvenLockPips reads " + FieldText(InpBreakEvenLockPips) +
+             "; type 0 or a positive number of pips";
+   if(InpBreakEvenPips > 0 && InpBreakEvenLockPips >= InpBreakEvenPips)
+      return "InpBreakEvenLockPips reads " + FieldText(InpBreakEvenLockPips) +
+             ", not less than InpBreakEvenPips of " + FieldText(InpBreakEvenPips) +
+             ": the stop would be at the price or beyond it";
+   if(!MathIsValidNumber(InpMaxSpreadPips) || InpMaxSpreadPips < 0)
+      return "InpMaxSpreadPips reads " + FieldText(InpMaxSpreadPips) +
+             "; type 0 for off or a positive number of pips";
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Why the spread refuses a click ("" when it does not).            |
+//+------------------------------------------------------------------+
+string SpreadTooWide()
+  {
+   if(InpMaxSpreadPips <= 0)
+      return "";
+   double pip = PipSize();
+   // Whole points on both sides, so that 1.2 pips is never wider than 1.2 pips.
+   if(MathRound((Ask - Bid) / Point) <= MathRound(InpMaxSpreadPips * pip / Point))
+      return "";
+   return "the spread is " + Pips((Ask - Bid) / pip) + ", wider than the " +
+          Pips(InpMaxSpreadPips) + " allowed (InpMaxSpreadPips); click again when it narrows";
+  }
+
+//+------------------------------------------------------------------+
+//| The account's money that risk is measured against: the equity,   |
+//| so that open losses make the next click smaller.                 |
+//+------------------------------------------------------------------+
+double RiskBase()
+  {
+   return AccountEquity();
+  }
+
+//+------------------------------------------------------------------+
+//| The money one lot loses when the price moves `distance` against  |
+//| it, from the broker's tick value (per lot, in the account's      |
+//| currency) and tick size; 0 when the broker gives none. MQL4's    |
+//| MODE_TICKVALUE is "tick value in the deposit currency"           |
+//| (docs.mql4.com/constants/environment_state/marketinfoconstants). |
+//+------------------------------------------------------------------+
+double LossPerLot(double distance)
+  {
+   double tickValue = MarketInfo(Symbol(), MODE_TICKVALUE);
+   double tickSize = MarketInfo(Symbol(), MODE_TICKSIZE);
+   if(!MathIsValidNumber(tickValue) || tickValue <= 0 || !MathIsValidNumber(tickSize) ||
+      tickSize <= 0)
+      return 0;
+   return distance / tickSize * tickValue;
+  }
+
+//+------------------------------------------------------------------+
+//| The lots whose loss at a stop `slPips` away is at most           |
+//| InpRiskPercent of the equity, not yet rounded to the step; why   |
+//| not when they cannot be known ("" when they can).                |
+//+------------------------------------------------------------------+
+string RiskLots(double slPips, double &lots)
+  {
+   lots = 0;
+   if(slPips <= 0)
+      return "lots from risk (InpRiskPercent) need a stop-loss: type the S/L in pips";
+   // The stop as the order will carry it: whole points, rounded away from the price.
+   double distance = MathCeil(slPips * PipSize() / Point - 1e-7) * Point;
+   double loss = LossPerLot(distance);
+   if(loss <= 0)
+      return "the broker gives " + Symbol() + " a tick value of " +
+             DoubleToString(MarketInfo(Symbol(), MODE_TICKVALUE), 5) + " and a tick size of " +
+             DoubleToString(MarketInfo(Symbol(), MODE_TICKSIZE), 8) +
+             ", so lots cannot be sized from risk; set InpRiskPercent to 0 to trade the typed lots";
+   lots = MathMax(RiskBase(), 0) * InpRiskPercent / 100 / loss;
+   return "";
+  }
+
+string RiskText(double slPips)
+  {
+   return DoubleToString(InpRiskPercent, 2) + " % risk of " + DoubleToString(RiskBase(), 2) +
+          " " + AccountCurrency() + " equity at a stop-loss of " + Pips(slPips);
+  }
+
+//+------------------------------------------------------------------+
+//| What a trade risks at its stop-loss, in the account's currency.  |
+//+------------------------------------------------------------------+
+string RiskAtStop(int type, double lots, double open, double sl)
+  {
+   if(sl <= 0)
+      return "no stop-loss, so nothing limits its loss";
+   double direction = (type == OP_BUY) ? 1 : -1;
+   double loss = lots * LossPerLot(direction * (open - sl));
+   if(LossPerLot(1) <= 0)
+      return "the broker gives no tick value, so its loss at the stop-loss " +
+             DoubleToString(sl, Digits) + " is not known";
+   if(loss <= 0)
+      return "its stop-loss " + DoubleToString(sl, Digits) + " loses nothing";
+   return DoubleToString(loss, 2) + " " + AccountCurrency() + " at risk at its stop-loss " +
+          DoubleToString(sl, Digits);
   }
 
 //+------------------------------------------------------------------+
@@ -679,16 +874,18 @@ void OpenAtMarket(int type)
                 "the expert has said what became of it";
    if(refused == "")
       refused = NotANumber();
-   double lots = 0;
-   int decimals = 2;
    if(refused == "")
-      refused = TradableLots(g_values[0], lots, decimals);
+      refused = SpreadTooWide();
    if(refused == "")
       refused = CheckDistance("S/L", g_values[1]);
    if(refused == "")
       refused = CheckDistance("T/P", g_values[2]);
    if(refused == "")
       refused = CheckDistance("T/S", g_values[3]);
+   double lots = 0;
+   int decimals = 2;
+   if(refused == "")
+      refused = TradableLots(g_values[0], g_values[1], lots, decimals);
    if(refused != "")
      {
       Tell(side + " not sent: " + refused);
@@ -777,7 +974,7 @@ void OpenAtMarket(int type)
 void TakeOver(int ticket, string what, double clicked, double slPips, double tpPips,
               double trailPips, bool late)
   {
-   Remember(ticket, trailPips);
+   Remember(ticket, trailPips, InpBreakEvenPips, InpBreakEvenLockPips);
    if(!OrderSelect(ticket, SELECT_BY_TICKET))
      {
       Tell(what + " was sent as #" + IntegerToString(ticket) +
@@ -786,15 +983,21 @@ void TakeOver(int ticket, string what, double clicked, double slPips, double tpP
      }
    string opened = what + " opened as #" + IntegerToString(ticket) + " at " +
                    DoubleToString(OrderOpenPrice(), (int)MarketInfo(OrderSymbol(), MODE_DIGITS));
+   // The stop it gets: sent with it, or set next from its open price.
+   double sl = OrderStopLoss();
+   if(sl == 0 && slPips > 0 && OrderSymbol() == Symbol())
+      sl = NormalizeDouble(OrderOpenPrice() - ((OrderType() == OP_BUY) ? 1 : -1) * slPips *
+                           PipSize(), Digits);
+   string risk = RiskAtStop(OrderType(), OrderLots(), OrderOpenPrice(), sl);
    if(!late)
-      Journal(opened);
+      Journal(opened + "; " + risk);
    else if(OrderCloseTime() != 0)
      {
       Tell(opened + " after all, and it is closed already");
       return;
      }
    else
-      Tell(opened + " after all: the server confirmed it late");
+      Tell(opened + " after all: the server confirmed it late; " + risk);
    // Under market execution the broker fills at the market price whatever the slippage sent:
    // the expert can only tell a fill beyond the slippage allowed.
    double pip = PipSize();
@@ -878,10 +1081,68 @@ void SetStops(int ticket, string what, double slPips, double tpPips)
   }
 
 //+------------------------------------------------------------------+
-//| Moves the stop of this expert's orders behind the price once an  |
-//| order is further in profit than its trailing stop (the T/S field |
-//| at its click): only towards profit, by at least the trailing     |
-//| step, never inside the broker's stop or freeze level.            |
+//| The stop trailing asks for the selected order (0: none): the     |
+//| trailing distance behind the price once it is that far in profit,|
+//| by at least the trailing step.                                   |
+//+------------------------------------------------------------------+
+double TrailTarget(double trail, double step)
+  {
+   double current = OrderStopLoss();
+   if(OrderType() == OP_BUY)
+     {
+      // Further in profit than the trailing stop by half a point at least, so that rounding
+      // in the subtraction cannot decide it.
+      if(Bid - OrderOpenPrice() - trail < Point / 2)
+         return 0;
+      double stop = NormalizeDouble(Bid - trail, Digits);
+      if(current != 0 && stop - current < step - Point / 2)
+         return 0;
+      return stop;
+     }
+   if(OrderOpenPrice() - Ask - trail < Point / 2)
+      return 0;
+   double stop = NormalizeDouble(Ask + trail, Digits);
+   if(current != 0 && current - stop < step - Point / 2)
+      return 0;
+   return stop;
+  }
+
+//+------------------------------------------------------------------+
+//| The selected order's break-even stop: its open price plus the    |
+//| pips locked in (minus for a sell).                               |
+//+------------------------------------------------------------------+
+double BreakEvenStop(double lockPips)
+  {
+   double direction = (OrderType() == OP_BUY) ? 1 : -1;
+   return NormalizeDouble(OrderOpenPrice() + direction * lockPips * PipSize(), Digits);
+  }
+
+//+------------------------------------------------------------------+
+//| The stop break-even asks for the selected order (0: not yet):    |
+//| once it is `pips` in profit and its break-even stop lies outside |
+//| the broker's minimum distance from the price it would close at.  |
+//+------------------------------------------------------------------+
+double BreakEvenTarget(double pips, double lockPips, double minimum)
+  {
+   double direction = (OrderType() == OP_BUY) ? 1 : -1;
+   double market = (OrderType() == OP_BUY) ? Bid : Ask;
+   if(direction * (market - OrderOpenPrice()) < pips * PipSize() - Point / 2)
+      return 0;
+   double stop = BreakEvenStop(lockPips);
+   if(MathRound(direction * (market - stop) / Point) < MathMax(MathRound(minimum / Point) + 1, 1))
+      return 0; // the broker's levels allow it once the price has moved on
+   return stop;
+  }
+
+//+------------------------------------------------------------------+
+//| Moves the stop of this expert's orders towards profit: behind    |
+//| the price once an order is further in profit than its trailing   |
+//| stop (the T/S field at its click), by at least the trailing step;|
+//| and once, to break-even, when it is InpBreakEvenPips (as at its  |
+//| click) in profit. Whichever is better for the trader wins; never |
+//| backwards, never inside the broker's stop or freeze level (the   |
+//| MQL4 book's "Requirements and Limitations in Making Trades",     |
+//| book.mql4.com/appendix/limits: Bid-SL > FreezeLevel for a buy).  |
 //+------------------------------------------------------------------+
 void TrailStops()
   {
@@ -901,66 +1162,71 @@ void TrailStops()
          continue;
         }
       double trailPips = g_trails[i];
-      if(trailPips <= 0 || OrderSymbol() != Symbol())
-         continue; // not trailed, or an order of the chart's previous symbol
-      double trail = trailPips * pip;
-      if(trail < minimum)
-        {
-         if(g_trailErrors[i] != PELLITH_TRAIL_TOO_CLOSE)
-            Journal("trailing stop " + Pips(trailPips) + " of #" + IntegerToString(OrderTicket()) +
-                    " is inside the broker's minimum of " + Pips(minimum / pip) +
-                    "; its stop is not trailed");
-         g_trailErrors[i] = PELLITH_TRAIL_TOO_CLOSE;
-         continue;
-        }
-      if(g_trailErrors[i] == PELLITH_TRAIL_TOO_CLOSE)
-         g_trailErrors[i] = 0;
-      double stop = 0;
+      if(OrderSymbol() != Symbol() || (OrderType() != OP_BUY && OrderType() != OP_SELL))
+         continue; // an order of the chart's previous symbol
+      double direction = (OrderType() == OP_BUY) ? 1 : -1;
       double current = OrderStopLoss();
-      if(OrderType() == OP_BUY)
+      // A stop at break-even or beyond, however it got there, is break-even done.
+      if(g_breakEvens[i] > 0 && current != 0 &&
+         direction * (current - BreakEvenStop(g_breakLocks[i])) > -Point / 2)
+         BreakEvenDone(i);
+      double trailStop = 0;
+      if(trailPips > 0)
         {
-         // Further in profit than the trailing stop by half a point at least, so that
-         // rounding in the subtraction cannot decide it.
-         if(Bid - OrderOpenPrice() - trail < Point / 2)
-            continue;
-         stop = NormalizeDouble(Bid - trail, Digits);
-         if(current != 0 && stop - current < step - Point / 2)
-            continue;
-         // Frozen: the stop or target is already within the freeze level of the price.
-         if((current != 0 && Bid - current <= freezeLevel) ||
-            (OrderTakeProfit() != 0 && OrderTakeProfit() - Bid <= freezeLevel))
-            continue;
+         double trail = trailPips * pip;
+         if(trail < minimum)
+           {
+            if(g_trailErrors[i] != PELLITH_TRAIL_TOO_CLOSE)
+               Journal("trailing stop " + Pips(trailPips) + " of #" +
+                       IntegerToString(OrderTicket()) + " is inside the broker's minimum of " +
+                       Pips(minimum / pip) + "; its stop is not trailed");
+            g_trailErrors[i] = PELLITH_TRAIL_TOO_CLOSE;
+           }
+         else
+           {
+            if(g_trailErrors[i] == PELLITH_TRAIL_TOO_CLOSE)
+               g_trailErrors[i] = 0;
+            trailStop = TrailTarget(trail, step);
+           }
         }
-      else if(OrderType() == OP_SELL)
-        {
-         if(OrderOpenPrice() - Ask - trail < Point / 2)
-            continue;
-         stop = NormalizeDouble(Ask + trail, Digits);
-         if(current != 0 && current - stop < step - Point / 2)
-            continue;
-         if((current != 0 && current - Ask <= freezeLevel) ||
-            (OrderTakeProfit() != 0 && Ask - OrderTakeProfit() <= freezeLevel))
-            continue;
-        }
-      else
+      double evenStop = 0;
+      if(g_breakEvens[i] > 0)
+         evenStop = BreakEvenTarget(g_breakEvens[i], g_breakLocks[i], minimum);
+      double stop = trailStop;
+      if(evenStop != 0 && (stop == 0 || direction * (evenStop - stop) > 0))
+         stop = evenStop;
+      if(stop == 0 || (current != 0 && direction * (stop - current) < Point / 2))
          continue;
+      // Frozen: the stop or target is already within the freeze level of the price.
+      double market = (OrderType() == OP_BUY) ? Bid : Ask;
+      if((current != 0 && direction * (market - current) <= freezeLevel) ||
+         (OrderTakeProfit() != 0 && direction * (OrderTakeProfit() - market) <= freezeLevel))
+         continue;
+      string name = ((stop == evenStop) ? "break-even stop of #" : "trailing stop of #") +
+                    IntegerToString(OrderTicket());
       ResetLastError();
       if(OrderModify(OrderTicket(), OrderOpenPrice(), stop, OrderTakeProfit(), 0, clrNONE))
         {
          g_trailErrors[i] = 0;
+         if(stop == evenStop)
+           {
+            Journal("#" + IntegerToString(OrderTicket()) + " at break-even: stop-loss " +
+                    DoubleToString(stop, Digits) + ", " + Pips(g_breakLocks[i]) +
+                    " beyond its open price " + DoubleToString(OrderOpenPrice(), Digits));
+            BreakEvenDone(i);
+           }
          continue;
         }
       int error = GetLastError();
       if(error == ERR_COMMON_ERROR)
         {
          g_halted = true;
-         Tell("trailing stop of #" + IntegerToString(OrderTicket()) + " not moved: " +
-              ErrorText(error) + "; trading on this chart stops until you click again");
+         Tell(name + " not moved: " + ErrorText(error) +
+              "; trading on this chart stops until you click again");
          return;
         }
       if(error != g_trailErrors[i])
-         Journal("trailing stop of #" + IntegerToString(OrderTicket()) + " not moved: " +
-                 ErrorText(error));
+         Journal(name + " not moved: " + ErrorText(error));
       g_trailErrors[i] = error;
      }
   }

@@ -9,6 +9,7 @@
 #property version   "1.20"
 #property description "Order-entry panel: lot size, stop-loss, take-profit and trailing stop"
 #property description "in pips; click the bid to sell at market, the ask to buy at market."
+#property description "Guards: lots from risk, a fat-finger cap, a spread guard; break-even."
 
 #import "Pellith.dll"
 // The panel on this chart: initial field values, the chart window (a 64-bit handle), the symbol
@@ -33,6 +34,11 @@ input int    InpSlippagePips     = 3;     // Accepted slippage in pips from the 
 input int    InpPointsPerPip     = 0;     // Points per pip (0: 10 on 3- and 5-digit quotes, else 1)
 input ulong  InpMagic            = 20120; // Magic number of this expert's deals
 input int    InpConfirmSeconds   = 60;    // Seconds to look for a deal the server did not confirm
+input double InpRiskPercent      = 0;     // Risk per click in % of equity (0: off): lots from the S/L, the Lots field caps them
+input double InpMaxLots          = 5.0;   // Fat-finger cap: a click for more lots is refused (0: no cap)
+input double InpBreakEvenPips    = 0;     // Break-even: the stop moves to the open price once this many pips in profit (0: off)
+input double InpBreakEvenLockPips = 1;    // Pips locked in beyond the open price at break-even
+input double InpMaxSpreadPips    = 0;     // Spread guard: a click while the spread is wider is refused (0: off)
 
 // How long one click may keep trying against requotes and busy servers.
 #define PELLITH_RETRY_MS      2000
@@ -50,8 +56,8 @@ input int    InpConfirmSeconds   = 60;    // Seconds to look for a deal the serv
 
 // The globals live as long as the expert stays on its chart: a change of timeframe, symbol,
 // inputs or account calls OnDeinit and OnInit but keeps them. What must outlive a restart of the
-// terminal (the last click number, each position's trailing stop) is kept in global variables of
-// the terminal.
+// terminal (the last click number, each position's trailing stop and break-even) is kept in
+// global variables of the terminal.
 long   g_chart       = 0;     // the chart window that carries the panel
 bool   g_created     = false; // TerminalCreate has been called for g_chart
 string g_symbol      = "";    // the symbol the panel shows
@@ -64,6 +70,8 @@ double g_trails[];            // per position, its trailing stop in pips, as typ
 int    g_trailErrors[];       // per position, the last trailing failure written to the journal
 int    g_trailPause[];        // per position, ms to wait after its last refused modify (0: none)
 uint   g_trailNext[];         // per position, GetTickCount from which it may be modified again
+double g_breakEvens[];        // per position, its break-even distance in pips (0: none, or done)
+double g_breakLocks[];        // per position, the pips its break-even locks in
 uint   g_trailHalt     = 0;   // an answer that no stop can be moved now (0: none) ...
 uint   g_trailHaltAt   = 0;   // ... given at this GetTickCount
 string g_trailHaltTold = "";  // the reason trailing stopped, as the journal was last told
@@ -212,7 +220,19 @@ string TrailVariable(long position)
 
 double StoredTrail(long position)
   {
-   string name = TrailVariable(position);
+   return StoredPips(TrailVariable(position));
+  }
+
+//| The terminal's global variables that keep a position's break-even|
+//| (its distance, and the pips it locks in) until it is done.       |
+string BreakEvenVariable(long position, bool lock)
+  {
+   return "Pellith " + IntegerToString(AccountInfoInteger(ACCOUNT_LOGIN)) + " #" +
+          IntegerToString(position) + (lock ? " B/E lock" : " B/E");
+  }
+
+double StoredPips(string name)
+  {
    if(!GlobalVariableCheck(name))
       return 0;
    double pips = GlobalVariableGet(name);
@@ -276,7 +296,9 @@ void AdoptPositions()
          continue;
       long identifier = PositionGetInteger(POSITION_IDENTIFIER);
       if((ulong)PositionGetInteger(POSITION_MAGIC) == InpMagic && Find(identifier) < 0)
-         Remember(identifier, StoredTrail(identifier));
+         Remember(identifier, StoredTrail(identifier),
+                  StoredPips(BreakEvenVariable(identifier, false)),
+                  StoredPips(BreakEvenVariable(identifier, true)));
      }
   }
 
@@ -305,42 +327,70 @@ int Find(long identifier)
    return -1;
   }
 
-void Remember(long identifier, double trailPips)
+//+------------------------------------------------------------------+
+//| A position this expert trails, with its click's trailing stop    |
+//| and break-even (0: none), kept in the terminal's global          |
+//| variables.                                                       |
+//+------------------------------------------------------------------+
+void Remember(long identifier, double trailPips, double breakEvenPips, double lockPips)
   {
    int at = Find(identifier);
    if(at < 0)
      {
       at = ArraySize(g_positions);
-      ArrayResize(g_positions, at + 1);
-      ArrayResize(g_trails, at + 1);
-      ArrayResize(g_trailErrors, at + 1);
-      ArrayResize(g_trailPause, at + 1);
-      ArrayResize(g_trailNext, at + 1);
+      ResizePositions(at + 1);
       g_positions[at] = identifier;
      }
    g_trails[at] = trailPips;
    g_trailErrors[at] = 0;
    g_trailPause[at] = 0;
+   g_breakEvens[at] = breakEvenPips;
+   g_breakLocks[at] = lockPips;
    if(trailPips > 0)
       GlobalVariableSet(TrailVariable(identifier), trailPips);
    else
       GlobalVariableDel(TrailVariable(identifier));
+   if(breakEvenPips > 0)
+     {
+      GlobalVariableSet(BreakEvenVariable(identifier, false), breakEvenPips);
+      GlobalVariableSet(BreakEvenVariable(identifier, true), lockPips);
+     }
+   else
+      BreakEvenDone(at);
+  }
+
+void ResizePositions(int size)
+  {
+   ArrayResize(g_positions, size);
+   ArrayResize(g_trails, size);
+   ArrayResize(g_trailErrors, size);
+   ArrayResize(g_trailPause, size);
+   ArrayResize(g_trailNext, size);
+   ArrayResize(g_breakEvens, size);
+   ArrayResize(g_breakLocks, size);
+  }
+
+//| Break-even moves a position's stop once: done, it is forgotten.  |
+void BreakEvenDone(int index)
+  {
+   GlobalVariableDel(BreakEvenVariable(g_positions[index], false));
+   GlobalVariableDel(BreakEvenVariable(g_positions[index], true));
+   g_breakEvens[index] = 0;
   }
 
 void Forget(int index)
   {
    GlobalVariableDel(TrailVariable(g_positions[index]));
+   BreakEvenDone(index);
    int last = ArraySize(g_positions) - 1;
    g_positions[index] = g_positions[last];
    g_trails[index] = g_trails[last];
    g_trailErrors[index] = g_trailErrors[last];
    g_trailPause[index] = g_trailPause[last];
    g_trailNext[index] = g_trailNext[last];
-   ArrayResize(g_positions, last);
-   ArrayResize(g_trails, last);
-   ArrayResize(g_trailErrors, last);
-   ArrayResize(g_trailPause, last);
-   ArrayResize(g_trailNext, last);
+   g_breakEvens[index] = g_breakEvens[last];
+   g_breakLocks[index] = g_breakLocks[last];
+   ResizePositions(last);
   }
 
 //+------------------------------------------------------------------+
@@ -395,11 +445,7 @@ void CheckAccount()
            "was not sent again; look in the Toolbox of account " + IntegerToString(g_account));
       g_pendingClick = 0;
      }
-   ArrayResize(g_positions, 0);
-   ArrayResize(g_trails, 0);
-   ArrayResize(g_trailErrors, 0);
-   ArrayResize(g_trailPause, 0);
-   ArrayResize(g_trailNext, 0);
+   ResizePositions(0);
    g_account = account;
    ReadClickNumbers();
   }
@@ -413,6 +459,12 @@ int OnInit()
       Tell("DLL imports are off, so the panel cannot be shown. Tick \"Allow DLL imports\" in "
            "the expert's settings (tab Dependencies) and attach the expert again.");
       return INIT_FAILED;
+     }
+   string bad = BadInput();
+   if(bad != "")
+     {
+      Tell(bad + ". The expert stops: attach it again with the input corrected.");
+      return INIT_PARAMETERS_INCORRECT;
      }
    if(g_lastDeinit == REASON_CHARTCHANGE && g_created)
      {
@@ -739,7 +791,7 @@ double OpenLots(int type)
 //| Why the panel's lot size cannot be traded ("" when it can); the  |
 //| lots to send, rounded down to the broker's step, in `lots`.      |
 //+------------------------------------------------------------------+
-string TradableLots(double typed, int type, double &lots, int &decimals)
+string TradableLots(double typed, int type, double slPips, double &lots, int &decimals)
   {
    double step = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_STEP);
    double minimum = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_MIN);
@@ -750,14 +802,35 @@ string TradableLots(double typed, int type, double &lots, int &decimals)
    decimals = StepDecimals(step);
    if(typed <= 0)
       return "the Lots field reads " + FieldText(typed) + "; type a lot size above zero";
-   if(typed > maximum * (1 + 1e-9))
+   // Risk sizes, the field caps: a stop typed far too tight or a risk set too high can never
+   // send more than the trader typed. On a netting account risk sizes only what a click adds
+   // beyond the opposite position it reduces or closes.
+   double wanted = typed;
+   double risk = 0;
+   double reduced = OppositeLots(type);
+   if(InpRiskPercent > 0 && typed > reduced + 1e-8)
+     {
+      string why = RiskLots(slPips, type, risk);
+      if(why != "")
+         return why;
+      wanted = MathMin(typed, reduced + risk);
+     }
+   if(wanted > maximum * (1 + 1e-9))
       return "lot size " + FieldText(typed) + " is above the broker's maximum of " +
              DoubleToString(maximum, decimals);
    // Down to the step, never up; the tolerance keeps 0.1 at 0.1 on a step of 0.01.
-   lots = NormalizeDouble(MathFloor(typed / step + 1e-7) * step, decimals);
+   lots = NormalizeDouble(MathFloor(wanted / step + 1e-7) * step, decimals);
    if(lots < minimum * (1 - 1e-9) || lots <= 0)
+     {
+      if(wanted < typed)
+         return RiskText(slPips) + " allows " + DoubleToString(risk, decimals + 2) +
+                " lots, below the broker's minimum of " + DoubleToString(minimum, decimals);
       return "lot size " + FieldText(typed) + " is below the broker's minimum of " +
              DoubleToString(minimum, decimals);
+     }
+   if(InpMaxLots > 0 && lots > InpMaxLots * (1 + 1e-9))
+      return "lot size " + DoubleToString(lots, decimals) + " is above the cap of " +
+             FieldText(InpMaxLots) + " lots (InpMaxLots); type the lots again, or raise the cap";
    if(limit > 0 && OpenLots(type) + lots > limit * (1 + 1e-9))
       return "lot size " + DoubleToString(lots, decimals) + " would pass the broker's limit of " +
              DoubleToString(limit, decimals) + " lots open on this symbol in one direction";
@@ -777,6 +850,149 @@ string NotANumber()
       if(!MathIsValidNumber(g_values[i]))
          return StringSubstr(names, i * 5, (i == 0) ? 4 : 3) + " is not a number";
    return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Why the guards' inputs cannot be used ("" when they can): each   |
+//| is refused at the start by name, so that no click meets a guard  |
+//| that cannot work.                                                |
+//+------------------------------------------------------------------+
+string BadInput()
+  {
+   if(!MathIsValidNumber(InpRiskPercent) || InpRiskPercent < 0 || InpRiskPercent > 100)
+      return "InpRiskPercent reads " + FieldText(InpRiskPercent) +
+             "; type 0 for off or a percent of the equity above 0 and at most 100";
+   if(!MathIsValidNumber(InpMaxLots) || InpMaxLots < 0)
+      return "InpMaxLots reads " + FieldText(InpMaxLots) +
+             "; type 0 for no cap or the most lots one click may send";
+   double minimum = SymbolInfoDouble(_Symbol, SYMBOL_VOLUME_MIN);
+   if(InpMaxLots > 0 && InpMaxLots < minimum * (1 - 1e-9))
+      return "InpMaxLots reads " + DoubleToString(InpMaxLots, StepDecimals(InpMaxLots)) +
+             ", below the broker's minimum of " + DoubleToString(minimum, StepDecimals(minimum)) +
+             " lots: no click could trade";
+   if(!MathIsValidNumber(InpBreakEvenPips) || InpBreakEvenPips < 0)
+      return "InpBreakEvenPips reads " + FieldText(InpBreakEvenPips) +
+             "; type 0 for off or a positive number of pips";
+   if(!MathIsValidNumber(InpBreakEvenLockPips) || InpBreakEvenLockPips < 0)
+      return "InpBreakEvenLockPips reads " + FieldText(InpBreakEvenLockPips) +
+             "; type 0 or a positive number of pips";
+   if(InpBreakEvenPips > 0 && InpBreakEvenLockPips >= InpBreakEvenPips)
+      return "InpBreakEvenLockPips reads " + FieldText(InpBreakEvenLockPips) +
+             ", not less than InpBreakEvenPips of " + FieldText(InpBreakEvenPips) +
+             ": the stop would be at the price or beyond it";
+   if(!MathIsValidNumber(InpMaxSpreadPips) || InpMaxSpreadPips < 0)
+      return "InpMaxSpreadPips reads " + FieldText(InpMaxSpreadPips) +
+             "; type 0 for off or a positive number of pips";
+   return "";
+  }
+
+//+------------------------------------------------------------------+
+//| Why the spread refuses a click ("" when it does not).            |
+//+------------------------------------------------------------------+
+string SpreadTooWide()
+  {
+   if(InpMaxSpreadPips <= 0)
+      return "";
+   double pip = PipSize();
+   // Whole points on both sides, so that 1.2 pips is never wider than 1.2 pips.
+   if(MathRound((g_ask - g_bid) / _Point) <= MathRound(InpMaxSpreadPips * pip / _Point))
+      return "";
+   return "the spread is " + Pips((g_ask - g_bid) / pip) + ", wider than the " +
+          Pips(InpMaxSpreadPips) + " allowed (InpMaxSpreadPips); click again when it narrows";
+  }
+
+//+------------------------------------------------------------------+
+//| The account's money that risk is measured against: the equity,   |
+//| so that open losses make the next click smaller.                 |
+//+------------------------------------------------------------------+
+double RiskBase()
+  {
+   return AccountInfoDouble(ACCOUNT_EQUITY);
+  }
+
+//+------------------------------------------------------------------+
+//| The money one lot loses when the price moves `distance` against  |
+//| it, from the broker's tick value (per lot, in the account's      |
+//| currency) and tick size; 0 when the broker gives none. The       |
+//| reference's SYMBOL_TRADE_TICK_VALUE and SYMBOL_TRADE_TICK_SIZE   |
+//| (mql5.com/en/docs/constants/environment_state/                   |
+//| marketinfoconstants).                                            |
+//+------------------------------------------------------------------+
+double LossPerLot(double distance)
+  {
+   double tickValue = SymbolInfoDouble(_Symbol, SYMBOL_TRADE_TICK_VALUE);
+   double tickSize = SymbolInfoDouble(_Symbol, SYMBOL_TRADE_TICK_SIZE);
+   if(!MathIsValidNumber(tickValue) || tickValue <= 0 || !MathIsValidNumber(tickSize) ||
+      tickSize <= 0)
+      return 0;
+   return distance / tickSize * tickValue;
+  }
+
+//+------------------------------------------------------------------+
+//| The lots whose loss at a stop `slPips` away is at most           |
+//| InpRiskPercent of the equity, not yet rounded to the step; why   |
+//| not when they cannot be known ("" when they can). Added to a     |
+//| netting position, the lots stop at the position's stop-loss when |
+//| it has one, so the further of the two counts.                    |
+//+------------------------------------------------------------------+
+string RiskLots(double slPips, int type, double &lots)
+  {
+   lots = 0;
+   if(slPips <= 0)
+      return "lots from risk (InpRiskPercent) need a stop-loss: type the S/L in pips";
+   // The stop as the deal will carry it: whole points, rounded away from the price.
+   double distance = MathCeil(slPips * PipSize() / _Point - 1e-7) * _Point;
+   if(Netting() && SelectSymbolPosition() && PositionGetInteger(POSITION_TYPE) == type &&
+      PositionGetDouble(POSITION_SL) != 0)
+     {
+      double price = (type == ORDER_TYPE_BUY) ? g_ask : g_bid;
+      double direction = (type == ORDER_TYPE_BUY) ? 1 : -1;
+      distance = MathMax(distance, direction * (price - PositionGetDouble(POSITION_SL)));
+     }
+   double loss = LossPerLot(distance);
+   if(loss <= 0)
+      return "the broker gives " + _Symbol + " a tick value of " +
+             DoubleToString(SymbolInfoDouble(_Symbol, SYMBOL_TRADE_TICK_VALUE), 5) +
+             " and a tick size of " +
+             DoubleToString(SymbolInfoDouble(_Symbol, SYMBOL_TRADE_TICK_SIZE), 8) +
+             ", so lots cannot be sized from risk; set InpRiskPercent to 0 to trade the typed lots";
+   lots = MathMax(RiskBase(), 0) * InpRiskPercent / 100 / loss;
+   return "";
+  }
+
+string RiskText(double slPips)
+  {
+   return DoubleToString(InpRiskPercent, 2) + " % risk of " + DoubleToString(RiskBase(), 2) +
+          " " + AccountInfoString(ACCOUNT_CURRENCY) + " equity at a stop-loss of " + Pips(slPips);
+  }
+
+//+------------------------------------------------------------------+
+//| The lots of the netting position a click against it reduces or   |
+//| closes (0 on a hedging account or without one).                  |
+//+------------------------------------------------------------------+
+double OppositeLots(int type)
+  {
+   if(!Netting() || !SelectSymbolPosition() || PositionGetInteger(POSITION_TYPE) == type)
+      return 0;
+   return PositionGetDouble(POSITION_VOLUME);
+  }
+
+//+------------------------------------------------------------------+
+//| What a trade risks at its stop-loss, in the account's currency.  |
+//+------------------------------------------------------------------+
+string RiskAtStop(long type, double lots, double open, double sl)
+  {
+   if(sl <= 0)
+      return "no stop-loss, so nothing limits its loss";
+   double direction = (type == POSITION_TYPE_BUY) ? 1 : -1;
+   double loss = lots * LossPerLot(direction * (open - sl));
+   if(LossPerLot(1) <= 0)
+      return "the broker gives no tick value, so its loss at the stop-loss " + Price(sl) +
+             " is not known";
+   if(loss <= 0)
+      return "its stop-loss " + Price(sl) + " loses nothing";
+   return DoubleToString(loss, 2) + " " + AccountInfoString(ACCOUNT_CURRENCY) +
+          " at risk at its stop-loss " + Price(sl);
   }
 
 string CheckDistance(string field, double pips)
@@ -917,16 +1133,18 @@ void OpenAtMarket(ENUM_ORDER_TYPE type)
                 "the expert has said what became of it";
    if(refused == "")
       refused = NotANumber();
-   double lots = 0;
-   int decimals = 2;
    if(refused == "")
-      refused = TradableLots(g_values[0], type, lots, decimals);
+      refused = SpreadTooWide();
    if(refused == "")
       refused = CheckDistance("S/L", g_values[1]);
    if(refused == "")
       refused = CheckDistance("T/P", g_values[2]);
    if(refused == "")
       refused = CheckDistance("T/S", g_values[3]);
+   double lots = 0;
+   int decimals = 2;
+   if(refused == "")
+      refused = TradableLots(g_values[0], type, g_values[1], lots, decimals);
    int filling = FillingPolicy();
    if(refused == "" && filling < 0)
       refused = "the broker allows no filling policy for market deals on this symbol";
@@ -1135,11 +1353,13 @@ void TakeOver(ulong order, string what, int type, double lots, double clicked, d
       effect = "added to position #" + IntegerToString(identifier) + ", now ";
    if(own)
      {
-      Remember(identifier, trailPips);
+      Remember(identifier, trailPips, InpBreakEvenPips, InpBreakEvenLockPips);
       SetStops(identifier, what, fill, slPips, tpPips);
       SelectPosition(identifier);
      }
-   string told = done + "; " + effect + PositionText();
+   string told = done + "; " + effect + PositionText() + "; " +
+                 RiskAtStop(PositionGetInteger(POSITION_TYPE), PositionGetDouble(POSITION_VOLUME),
+                            PositionGetDouble(POSITION_PRICE_OPEN), PositionGetDouble(POSITION_SL));
    // Adding carried the position's stops with the deal; it trails as it did before.
    if(entry == DEAL_ENTRY_IN && !opened && Find(identifier) < 0)
       told = told + " (a position this expert did not open: it is not trailed)";
@@ -1256,12 +1476,71 @@ bool HaltsTrailing(uint retcode)
   }
 
 //+------------------------------------------------------------------+
-//| Moves the stop of this expert's positions behind the price once  |
-//| one is further in profit than its trailing stop: only towards    |
-//| profit, by at least the trailing step, never inside the broker's |
-//| stop or freeze level. Positions it did not open are never moved. |
-//| A broker that refuses is asked less and less often, per position;|
-//| while trading cannot be done at all, nothing is asked.           |
+//| The stop trailing asks for the selected position (0: none): the  |
+//| trailing distance behind the price once it is that far in profit,|
+//| by at least the trailing step.                                   |
+//+------------------------------------------------------------------+
+double TrailTarget(double trail, double step)
+  {
+   double open = PositionGetDouble(POSITION_PRICE_OPEN);
+   double current = PositionGetDouble(POSITION_SL);
+   if(PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY)
+     {
+      if(g_bid - open - trail < _Point / 2)
+         return 0;
+      double stop = NormalizeDouble(g_bid - trail, _Digits);
+      if(current != 0 && stop - current < step - _Point / 2)
+         return 0;
+      return stop;
+     }
+   if(open - g_ask - trail < _Point / 2)
+      return 0;
+   double stop = NormalizeDouble(g_ask + trail, _Digits);
+   if(current != 0 && current - stop < step - _Point / 2)
+      return 0;
+   return stop;
+  }
+
+//+------------------------------------------------------------------+
+//| The selected position's break-even stop: its open price plus the |
+//| pips locked in (minus for a sell).                               |
+//+------------------------------------------------------------------+
+double BreakEvenStop(double lockPips)
+  {
+   double direction = (PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY) ? 1 : -1;
+   return NormalizeDouble(PositionGetDouble(POSITION_PRICE_OPEN) + direction * lockPips *
+                          PipSize(), _Digits);
+  }
+
+//+------------------------------------------------------------------+
+//| The stop break-even asks for the selected position (0: not yet): |
+//| once it is `pips` in profit and its break-even stop lies outside |
+//| the broker's minimum distance from the price it would close at.  |
+//+------------------------------------------------------------------+
+double BreakEvenTarget(double pips, double lockPips, double minimum)
+  {
+   bool buy = PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY;
+   double direction = buy ? 1 : -1;
+   double market = buy ? g_bid : g_ask;
+   if(direction * (market - PositionGetDouble(POSITION_PRICE_OPEN)) < pips * PipSize() - _Point / 2)
+      return 0;
+   double stop = BreakEvenStop(lockPips);
+   if(MathRound(direction * (market - stop) / _Point) < MathMax(MathRound(minimum / _Point) + 1, 1))
+      return 0; // the broker's levels allow it once the price has moved on
+   return stop;
+  }
+
+//+------------------------------------------------------------------+
+//| Moves the stop of this expert's positions towards profit: behind |
+//| the price once one is further in profit than its trailing stop,  |
+//| by at least the trailing step; and once, to break-even, when it  |
+//| is InpBreakEvenPips (as at its click) in profit. Whichever is    |
+//| better for the trader wins; never backwards, never inside the    |
+//| broker's stop or freeze level (SYMBOL_TRADE_FREEZE_LEVEL, mql5.  |
+//| com/en/docs/constants/environment_state/marketinfoconstants).    |
+//| Positions it did not open are never moved. A broker that refuses |
+//| is asked less and less often, per position; while trading cannot |
+//| be done at all, nothing is asked.                                |
 //+------------------------------------------------------------------+
 void TrailStops()
   {
@@ -1283,48 +1562,54 @@ void TrailStops()
          continue;
         }
       double trailPips = g_trails[i];
-      if(trailPips <= 0 || PositionGetString(POSITION_SYMBOL) != _Symbol)
+      if(PositionGetString(POSITION_SYMBOL) != _Symbol)
+         continue;
+      bool buy = PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY;
+      double direction = buy ? 1 : -1;
+      double current = PositionGetDouble(POSITION_SL);
+      double target = PositionGetDouble(POSITION_TP);
+      // A stop at break-even or beyond, however it got there, is break-even done.
+      if(g_breakEvens[i] > 0 && current != 0 &&
+         direction * (current - BreakEvenStop(g_breakLocks[i])) > -_Point / 2)
+         BreakEvenDone(i);
+      if(trailPips <= 0 && g_breakEvens[i] <= 0)
          continue;
       if(g_trailPause[i] > 0 && (int)(GetTickCount() - g_trailNext[i]) < 0)
          continue;
-      double trail = trailPips * pip;
-      if(trail < minimum)
+      double trailStop = 0;
+      if(trailPips > 0)
         {
-         if(g_trailErrors[i] != PELLITH_TRAIL_TOO_CLOSE)
-            Journal("trailing stop " + Pips(trailPips) + " of #" + IntegerToString(g_positions[i]) +
-                    " is inside the broker's minimum of " + Pips(minimum / pip) +
-                    "; its stop is not trailed");
-         g_trailErrors[i] = PELLITH_TRAIL_TOO_CLOSE;
+         double trail = trailPips * pip;
+         if(trail < minimum)
+           {
+            if(g_trailErrors[i] != PELLITH_TRAIL_TOO_CLOSE)
+               Journal("trailing stop " + Pips(trailPips) + " of #" +
+                       IntegerToString(g_positions[i]) + " is inside the broker's minimum of " +
+                       Pips(minimum / pip) + "; its stop is not trailed");
+            g_trailErrors[i] = PELLITH_TRAIL_TOO_CLOSE;
+           }
+         else
+           {
+            if(g_trailErrors[i] == PELLITH_TRAIL_TOO_CLOSE)
+               g_trailErrors[i] = 0;
+            trailStop = TrailTarget(trail, step);
+           }
+        }
+      double evenStop = 0;
+      if(g_breakEvens[i] > 0)
+         evenStop = BreakEvenTarget(g_breakEvens[i], g_breakLocks[i], minimum);
+      double stop = trailStop;
+      if(evenStop != 0 && (stop == 0 || direction * (evenStop - stop) > 0))
+         stop = evenStop;
+      if(stop == 0 || (current != 0 && direction * (stop - current) < _Point / 2))
          continue;
-        }
-      if(g_trailErrors[i] == PELLITH_TRAIL_TOO_CLOSE)
-         g_trailErrors[i] = 0;
-      double open = PositionGetDouble(POSITION_PRICE_OPEN);
-      double current = PositionGetDouble(POSITION_SL);
-      double target = PositionGetDouble(POSITION_TP);
-      double stop = 0;
-      if(PositionGetInteger(POSITION_TYPE) == POSITION_TYPE_BUY)
-        {
-         if(g_bid - open - trail < _Point / 2)
-            continue;
-         stop = NormalizeDouble(g_bid - trail, _Digits);
-         if(current != 0 && stop - current < step - _Point / 2)
-            continue;
-         if((current != 0 && g_bid - current <= freezeLevel) ||
-            (target != 0 && target - g_bid <= freezeLevel))
-            continue;
-        }
-      else
-        {
-         if(open - g_ask - trail < _Point / 2)
-            continue;
-         stop = NormalizeDouble(g_ask + trail, _Digits);
-         if(current != 0 && current - stop < step - _Point / 2)
-            continue;
-         if((current != 0 && current - g_ask <= freezeLevel) ||
-            (target != 0 && g_ask - target <= freezeLevel))
-            continue;
-        }
+      // Frozen: the stop or target is already within the freeze level of the price.
+      double market = buy ? g_bid : g_ask;
+      if((current != 0 && direction * (market - current) <= freezeLevel) ||
+         (target != 0 && direction * (target - market) <= freezeLevel))
+         continue;
+      string name = ((stop == evenStop) ? "break-even stop of #" : "trailing stop of #") +
+                    IntegerToString(g_positions[i]);
       MqlTradeRequest request = {};
       MqlTradeResult result = {};
       request.action = TRADE_ACTION_SLTP;
@@ -1339,6 +1624,13 @@ void TrailStops()
          g_trailPause[i] = 0;
          g_trailHalt = 0;
          g_trailHaltTold = "";
+         if(stop == evenStop)
+           {
+            Journal("#" + IntegerToString(g_positions[i]) + " at break-even: stop-loss " +
+                    Price(stop) + ", " + Pips(g_breakLocks[i]) + " beyond its open price " +
+                    Price(PositionGetDouble(POSITION_PRICE_OPEN)));
+            BreakEvenDone(i);
+           }
          continue;
         }
       if(HaltsTrailing(result.retcode))
@@ -1349,8 +1641,7 @@ void TrailStops()
          return;
         }
       if((int)result.retcode != g_trailErrors[i])
-         Journal("trailing stop of #" + IntegerToString(g_positions[i]) + " not moved: " +
-                 RetcodeText(result.retcode));
+         Journal(name + " not moved: " + RetcodeText(result.retcode));
       g_trailErrors[i] = (int)result.retcode;
       g_trailPause[i] = (int)MathMin(MathMax(g_trailPause[i] * 2, PELLITH_TRAIL_PAUSE),
                                      PELLITH_TRAIL_PAUSE_MAX);

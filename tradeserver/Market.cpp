@@ -9,6 +9,15 @@ double OrderProfit(const TSymbolRules& ARules, int AType, double ALots, double A
     return ARules.DollarIsBase ? inQuoteCurrency / AClose : inQuoteCurrency;
 }
 
+double TickValue(const TSymbolRules& ARules, double ABid) {
+    if (ARules.TickValue >= 0)
+        return ARules.TickValue;
+    const double inQuoteCurrency = ARules.ContractSize * ARules.Point;
+    if (!ARules.DollarIsBase)
+        return inQuoteCurrency;
+    return ABid > 0 ? inQuoteCurrency / ABid : 0;
+}
+
 TMarket::TMarket(TClock AClock) : FClock(std::move(AClock)) {}
 
 void TMarket::AddSymbol(const TSymbolRules& ARules) {

@@ -39,6 +39,9 @@ struct TSymbolRules {
     int FillingModes = sfFok;     // MT5: the filling policies allowed besides the execution's own
     double ContractSize = 100000; // units of the base currency per lot
     bool DollarIsBase = false;    // profit in the quote currency, converted at the close price
+    // The broker's tick value, dollars per lot for a move of one point; negative: worked out
+    // from the contract size and, for a dollar-based symbol, the bid. A broker may well give 0.
+    double TickValue = -1;
     bool TradeAllowed = true;
     bool MarketOpen = true;
 };
@@ -54,6 +57,10 @@ struct TFault {
     double FillLots = 0;       // MT5: the market has only this many lots for the deal (0: enough)
     double SplitLots = 0;      // MT5: the fill comes as two deals, the first of this many lots
 };
+
+// What the terminal tells of a symbol's tick (MODE_TICKVALUE, SYMBOL_TRADE_TICK_VALUE): dollars
+// per lot for a move of one point, the tick size, at a bid of ABid.
+double TickValue(const TSymbolRules& ARules, double ABid);
 
 // Profit in dollars of an order closed at `AClose`.
 double OrderProfit(const TSymbolRules& ARules, int AType, double ALots, double AOpen,

@@ -45,6 +45,30 @@ void TTradeServer::Login(int AAccount) {
     FAccount = AAccount;
 }
 
+void TTradeServer::SetDeposit(double ADollars) {
+    std::lock_guard lock(FLock);
+    FDeposits[FAccount] = ADollars;
+}
+
+double TTradeServer::Balance() const {
+    std::lock_guard lock(FLock);
+    return Money(false);
+}
+
+double TTradeServer::Equity() const {
+    std::lock_guard lock(FLock);
+    return Money(true);
+}
+
+double TTradeServer::Money(bool AOpenToo) const {
+    const auto deposit = FDeposits.find(FAccount);
+    double money = deposit != FDeposits.end() ? deposit->second : 10000;
+    for (const TServerOrder& order : FOrders)
+        if (order.Account == FAccount && (AOpenToo || order.Closed()))
+            money += order.Profit;
+    return money;
+}
+
 void TTradeServer::SetNextTicket(int ATicket) {
     std::lock_guard lock(FLock);
     FNextTicket = ATicket;

@@ -20,6 +20,7 @@
 //   answers 142 and 143    "Error Codes" (https://book.mql4.com/appendix/errors)
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,6 +110,11 @@ public:
     // its orders. The first account is 1.
     void Login(int AAccount);
     int Account() const { return Locked(FAccount); }
+    // The logged-in account's money in dollars: what was deposited (10000 unless set) with the
+    // profit of its closed orders, and with that of its open ones at the latest quotes.
+    void SetDeposit(double ADollars);
+    double Balance() const;
+    double Equity() const;
     // The ticket of the next order. Tickets are unique on one server; an account at another
     // broker may well have orders with the same numbers as this one.
     void SetNextTicket(int ATicket);
@@ -134,6 +140,8 @@ public:
 
 private:
     bool Listed(const TServerOrder& AOrder) const;
+    // The balance, and with AOpenToo the equity.
+    double Money(bool AOpenToo) const;
     int CheckStops(const TQuote& AQuote, int AType, double AStopLoss, double ATakeProfit) const;
 
     // Guarded by the market's lock.
@@ -143,4 +151,5 @@ private:
     std::string FCommentTail;
     int FAccount = 1;
     int FNextTicket = 1;
+    std::map<int, double> FDeposits; // per account; 10000 when not set
 };

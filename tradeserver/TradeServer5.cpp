@@ -83,6 +83,11 @@ double TTradeServer5::Balance() const {
     return FAccounts.at(FAccount).Balance;
 }
 
+void TTradeServer5::SetDeposit(double ADollars) {
+    std::lock_guard lock(FLock);
+    FAccounts[FAccount].Balance = ADollars;
+}
+
 void TTradeServer5::Synchronise(long long AAfterMs) {
     std::lock_guard lock(FLock);
     FSyncedAt = FClock() + AAfterMs;

@@ -205,6 +205,8 @@ public:
     int Account() const { return Locked(FAccount); }
     bool Hedging() const;
     double Balance() const;
+    // The logged-in account's balance is set to this many dollars.
+    void SetDeposit(double ADollars);
     double Leverage() const { return 100; }
     void SetNextTicket(long long ATicket);
 

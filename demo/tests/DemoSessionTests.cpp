@@ -152,9 +152,18 @@ TEST_F(DemoSession, EndsWellAndSaysWhereItsFilesAreWithAOneLineSummary) {
     // An exchange on every tick, and more on the expert's timer.
     EXPECT_GE(std::stol(summary[0]["exchanges"]), std::stol(summary[0]["ticks"]))
         << summary[0].Text;
-    EXPECT_EQ(summary[0]["clicks"], "7");
+    EXPECT_EQ(summary[0]["clicks"], "9");
     EXPECT_EQ(summary[0]["orders"], "5");
-    EXPECT_EQ(summary[0]["rejected"], "2");
+    EXPECT_EQ(summary[0]["rejected"], "4");
+    // The guards: one click above the cap, one in a news spike, EURUSD's two orders sized from
+    // risk.
+    EXPECT_EQ(summary[0]["capped"], "1");
+    EXPECT_EQ(summary[0]["spread"], "1");
+    EXPECT_EQ(summary[0]["risk_sized"], "2");
+    EXPECT_NE(Stdout.find(" rejected: 1 above the fat-finger cap, 1 at a spread wider than "
+                          "allowed), 2 sized from risk, "),
+              std::string::npos)
+        << Stdout;
 }
 
 TEST_F(DemoSession, RunsTheTerminalOfItsArchitectureLoggedInToItsAccounts) {
@@ -215,7 +224,7 @@ TEST_F(DemoSession, EveryChartCarriedItsOwnPanelFromCreateToDelete) {
 TEST_F(DemoSession, TheScriptedInputBecameTheOrdersItShould) {
     // Each click is reported once, by one exchange, on its own chart.
     const std::map<std::string, std::vector<std::string>> clicks = {
-        {"EURUSD", {"1", "2", "1"}}, {"USDJPY", {"2"}}, {"XAUUSD", {"1", "2", "1"}}};
+        {"EURUSD", {"1", "2", "1"}}, {"USDJPY", {"2", "2"}}, {"XAUUSD", {"1", "2", "1", "1"}}};
     for (const auto& [symbol, results] : clicks) {
         std::vector<std::string> reported;
         for (const TLogLine& line : Lines(symbol, "exchange"))
@@ -224,14 +233,15 @@ TEST_F(DemoSession, TheScriptedInputBecameTheOrdersItShould) {
         EXPECT_EQ(reported, results) << symbol;
     }
 
-    // What each order carries comes from the panel's fields as the script left them.
+    // What each order carries comes from the panel's fields as the script left them; EURUSD's
+    // lots from 0.2 % risk of the equity at its 12-pip stop, capped by the 0.25 typed.
     struct TExpected {
         const char* Symbol;
         std::map<std::string, std::string> Fields;
     };
     const TExpected expected[] = {
-        {"EURUSD", {{"side", "buy"}, {"lots", "0.25"}, {"sl_pips", "12"}, {"tp_pips", "15"}}},
-        {"EURUSD", {{"side", "sell"}, {"lots", "0.25"}, {"sl_pips", "12"}}},
+        {"EURUSD", {{"side", "buy"}, {"lots", "0.16"}, {"sl_pips", "12"}, {"tp_pips", "15"}}},
+        {"EURUSD", {{"side", "sell"}, {"lots", "0.16"}, {"sl_pips", "12"}}},
         {"USDJPY", {{"side", "sell"}, {"lots", "0.10"}, {"ts", "3"}, {"sl_pips", "10"}}},
         {"XAUUSD", {{"side", "buy"}, {"lots", "0.20"}}},
         {"XAUUSD", {{"side", "sell"}, {"lots", "0.20"}, {"tp_pips", "5"}}},
@@ -258,16 +268,46 @@ TEST_F(DemoSession, TheTraderIsToldWhyAClickGaveNoOrder) {
                                  line.Text.find_last_not_of('\r') + 1 - line.Text.find("text=")));
         return texts;
     };
-    EXPECT_EQ(alerts("XAUUSD"), (std::vector<std::string>{
-                                    "text=\"Pellith XAUUSD: buy 0.20 not sent: stop-loss closer "
-                                    "than the broker's minimum of 5.0 pips\""}));
+    const auto gold = alerts("XAUUSD");
+    ASSERT_EQ(gold.size(), 2u);
+    EXPECT_EQ(gold[0], "text=\"Pellith XAUUSD: buy 0.20 not sent: stop-loss closer than the "
+                       "broker's minimum of 5.0 pips\"");
+    // The news spike: the spread is told in pips, whatever it was to the point.
+    EXPECT_EQ(gold[1].rfind("text=\"Pellith XAUUSD: buy not sent: the spread is ", 0), 0u)
+        << gold[1];
+    EXPECT_NE(gold[1].find(" pips, wider than the 5.0 pips allowed (InpMaxSpreadPips)"),
+              std::string::npos)
+        << gold[1];
     EXPECT_EQ(alerts("EURUSD"),
-              (std::vector<std::string>{"text=\"Pellith EURUSD: buy 0.25 not sent: requote\""}));
-    EXPECT_TRUE(alerts("USDJPY").empty());
+              (std::vector<std::string>{"text=\"Pellith EURUSD: buy 0.16 not sent: requote\""}));
+    EXPECT_EQ(alerts("USDJPY"),
+              (std::vector<std::string>{"text=\"Pellith USDJPY: sell not sent: lot size 10.00 is "
+                                        "above the cap of 5.00 lots (InpMaxLots); type the lots "
+                                        "again, or raise the cap\""}));
     int retries = 0;
     for (const TLogLine& line : Lines("EURUSD", "journal"))
         retries += line.Text.find("requote, trying again") != std::string::npos;
     EXPECT_GE(retries, 1) << "a requote is tried again before the trader is told";
+}
+
+// EURUSD trades with lots from risk and break-even: each order's journal line says what it
+// risks at its stop, and a stop moved to break-even sits half a pip beyond its open price.
+TEST_F(DemoSession, TheGuardsSayWhatTheyDid) {
+    int risks = 0;
+    for (const TLogLine& line : Lines("EURUSD", "journal"))
+        risks += line.Text.find(" USD at risk at its stop-loss ") != std::string::npos;
+    EXPECT_EQ(risks, 2) << "one line per order";
+    long moved = 0;
+    for (const TLogLine& line : Lines("EURUSD", "journal")) {
+        if (line.Text.find(" at break-even: stop-loss ") == std::string::npos)
+            continue;
+        ++moved;
+        EXPECT_NE(line.Text.find(", 0.5 pips beyond its open price "), std::string::npos)
+            << line.Text;
+    }
+    EXPECT_EQ(std::to_string(moved), Lines("terminal", "summary")[0]["breakeven"]);
+    EXPECT_EQ(Lines("broker", "spread-spike").size(), 1u);
+    EXPECT_TRUE(Lines("broker", "spread-spike")[0].Has("quoted", "yes"));
 }
 
 // Pixels of the price area's fills: the sell field's red gradient (#F80101 down to #9F1716) and

@@ -101,6 +101,7 @@ constexpr int REASON_CLOSE = 9;
 //     https://www.mql5.com/en/docs/basis/function/events ------------------------------------
 constexpr int INIT_SUCCEEDED = 0;
 constexpr int INIT_FAILED = 1;
+constexpr int INIT_PARAMETERS_INCORRECT = 2;
 
 // The reference names the identifiers of the next groups without their numbers: an expert uses
 // them only by name, and the values below are this runtime's own.
@@ -147,6 +148,9 @@ inline double MathRound(double A) {
 }
 inline double MathFloor(double A) {
     return std::floor(A);
+}
+inline double MathCeil(double A) {
+    return std::ceil(A);
 }
 inline double MathMax(double A, double B) {
     return A > B ? A : B;

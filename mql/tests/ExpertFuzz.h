@@ -3,14 +3,17 @@
 // whatever the symbol's rules, and whatever the server answers, in any order and with any delay
 // before it lists a trade it made after an unclear answer, the expert makes no trade the trader
 // did not ask for, never more than one per click and never for more lots than typed, and every
-// click ends told. RunBadInput drives one seeded run; its adapter says how its language's kit
+// click ends told. With the trader's guards drawn too: never more lots than the cap, never more
+// lost at a new trade's stop than the risk allows, and a stop that reached the profit side never
+// goes back. RunBadInput drives one seeded run; its adapter says how its language's kit
 // and server are set up, which faults they meet, and what ends a click.
 //
 // An adapter provides: Kit(random), the kit with EURUSD's rules drawn; AnyFault(random); Book,
 // the server's member that lists every trade it made, and Side and Lots, the trade's members;
 // Opens(request), whether a request asked for a trade; CheckAnswers(kit), after each click,
 // before the requests are cleared; Outcomes(kit), the messages that end a click; and
-// CheckEnd(kit), after the last click.
+// CheckEnd(kit), after the last click; Trade, the member of a Book entry that names its trade
+// (order or position) in Open(kit), the open trades with their stops; and Equity(kit).
 
 #include <gtest/gtest.h>
 
@@ -18,9 +21,14 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <random>
+#include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "mql/tests/ExpertKitBase.h"
 #include "tradeserver/Market.h"
 
 namespace expert_fuzz {
@@ -71,11 +79,29 @@ inline long long ListingDelay(std::mt19937& ARandom) {
     return delays[delay(ARandom)];
 }
 
+// The trader's guards as a trader sets them: off, or on at common figures.
+template <class TInputs> void DrawGuards(TInputs& AInputs, std::mt19937& ARandom) {
+    const double risks[] = {0, 0, 0.5, 1, 3};
+    const double caps[] = {0, 3, 5}; // never below the minimum lot DrawLevelsAndLots draws
+    const double evens[] = {0, 0, 3, 10};
+    const double spreads[] = {0, 0, 1.5, 3};
+    AInputs.InpRiskPercent = risks[ARandom() % 5];
+    AInputs.InpMaxLots = caps[ARandom() % 3];
+    AInputs.InpBreakEvenPips = evens[ARandom() % 4];
+    AInputs.InpBreakEvenLockPips = AInputs.InpBreakEvenPips > 0 ? double(ARandom() % 3) : 1;
+    AInputs.InpMaxSpreadPips = spreads[ARandom() % 4];
+}
+
 // Twelve clicks on one EURUSD chart with the seed's fields, faults and ticks.
 template <class TAdapter> void RunBadInput(std::uint32_t ASeed) {
     std::mt19937 random(ASeed);
     const auto kit = TAdapter::Kit(random);
-    auto& expert = kit->Attach("EURUSD");
+    typename std::decay_t<decltype(*kit)>::TInputs inputs;
+    DrawGuards(inputs, random);
+    auto& expert = kit->Attach("EURUSD", inputs);
+    ASSERT_TRUE(expert.Running()) << kit->AlertsText();
+    // Per trade and side, the last stop seen on the profit side of its open price.
+    std::map<std::pair<long long, int>, std::pair<double, double>> gained;
     // Every other run the trader types what a trader would, so that most clicks reach the
     // server and its answers decide.
     const bool sane = ASeed % 2 == 0;
@@ -98,6 +124,7 @@ template <class TAdapter> void RunBadInput(std::uint32_t ASeed) {
         const std::size_t tradesBefore = (kit->Server.*TAdapter::Book)().size();
         const std::size_t alertsBefore = kit->Host.Alerts.size();
         const int side = random() % 2 ? 1 : 2;
+        const double equity = TAdapter::Equity(*kit);
         kit->Click(expert, side);
         const auto trades = (kit->Server.*TAdapter::Book)();
         ASSERT_LE(trades.size() - tradesBefore, 1u) << "more than one trade for one click";
@@ -110,6 +137,22 @@ template <class TAdapter> void RunBadInput(std::uint32_t ASeed) {
             for (std::size_t slot = 1; slot < 4; ++slot)
                 EXPECT_TRUE(std::isfinite(typed[slot]) && typed[slot] >= 0)
                     << "a trade with a field that reads " << typed[slot];
+            EXPECT_TRUE(inputs.InpMaxLots == 0 || lots <= inputs.InpMaxLots * (1 + 1e-9))
+                << lots << " lots above the cap of " << inputs.InpMaxLots;
+            const long long id = trades.back().*TAdapter::Trade;
+            for (const TOpenTrade& open : TAdapter::Open(*kit)) {
+                // A trade of its own (not one added to a netting position) with a stop.
+                if (inputs.InpRiskPercent == 0 || open.Id != id || open.StopLoss == 0 ||
+                    std::abs(open.Lots - lots) > 1e-9)
+                    continue;
+                const double loss = -OrderProfit(*kit->Server.Rules("EURUSD"), open.Type, open.Lots,
+                                                 open.Open, open.StopLoss);
+                const bool told =
+                    kit->AlertsWith("#" + std::to_string(id) + " is open WITHOUT its") > 0;
+                EXPECT_TRUE(loss <= equity * inputs.InpRiskPercent / 100 * (1 + 1e-6) || told)
+                    << loss << " lost at the stop of #" << id << ", more than "
+                    << inputs.InpRiskPercent << " % of " << equity;
+            }
         } else {
             EXPECT_GT(kit->Host.Alerts.size(), alertsBefore) << "a failure nobody was told of";
         }
@@ -126,6 +169,21 @@ template <class TAdapter> void RunBadInput(std::uint32_t ASeed) {
             kit->Quote("EURUSD", bid, std::round((bid + 0.00012) * 1e5) / 1e5);
             kit->Host.Now += 100 + random() % 400;
             expert.Tick();
+            for (const TOpenTrade& open : TAdapter::Open(*kit)) {
+                const double direction = open.Type == otBuy ? 1 : -1;
+                const auto key = std::make_pair(open.Id, open.Type);
+                const auto seen = gained.find(key);
+                // A netting position's open price moves when it is added to: a new start.
+                if (seen != gained.end() && seen->second.first == open.Open) {
+                    EXPECT_GE(direction * (open.StopLoss - seen->second.second), -1e-9)
+                        << "the stop of #" << open.Id << " went back from " << seen->second.second
+                        << " to " << open.StopLoss;
+                }
+                if (open.StopLoss != 0 && direction * (open.StopLoss - open.Open) >= 0)
+                    gained[key] = {open.Open, open.StopLoss};
+                else
+                    gained.erase(key);
+            }
         }
         for (const auto& request : kit->Server.Requests())
             EXPECT_FALSE(TAdapter::Opens(request)) << "a trade without a click";

@@ -196,6 +196,21 @@ private:
     long long FNextWindow;
 };
 
+// An open order (MT4) or position (MT5, by its identifier) with its stop.
+struct TOpenTrade {
+    long long Id = 0;
+    int Type = otBuy;
+    double Lots = 0;
+    double Open = 0;
+    double StopLoss = 0;
+};
+
+// A request that set a trade's stops: the stop-loss asked for, and whether the server took it.
+struct TStopRequest {
+    double StopLoss = 0;
+    bool Taken = false;
+};
+
 // One click on buy under a case's answers to the requests that open the trade.
 struct TClickCase {
     const char* Name;

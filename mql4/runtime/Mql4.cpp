@@ -52,6 +52,8 @@ double TMqlProgram::MarketInfo(const string& ASymbol, int AType) {
                              {MODE_SPREAD, std::round((symbol->Ask - symbol->Bid) / rules.Point)},
                              {MODE_STOPLEVEL, rules.StopLevel},
                              {MODE_LOTSIZE, rules.ContractSize},
+                             {MODE_TICKVALUE, TickValue(rules, symbol->Bid)},
+                             {MODE_TICKSIZE, rules.Point},
                              {MODE_TRADEALLOWED, rules.TradeAllowed},
                              {MODE_MINLOT, rules.MinLot},
                              {MODE_LOTSTEP, rules.LotStep},

@@ -75,6 +75,8 @@ constexpr int MODE_DIGITS = 12;
 constexpr int MODE_SPREAD = 13;
 constexpr int MODE_STOPLEVEL = 14;
 constexpr int MODE_LOTSIZE = 15;
+constexpr int MODE_TICKVALUE = 16; // per lot, in the deposit currency, for a move of one tick
+constexpr int MODE_TICKSIZE = 17;  // the reference says "in points"; terminals give a price
 constexpr int MODE_TRADEALLOWED = 22;
 constexpr int MODE_MINLOT = 23;
 constexpr int MODE_LOTSTEP = 24;
@@ -100,6 +102,11 @@ protected:
 
     // --- Account information: https://docs.mql4.com/account/accountnumber ----------------------
     int AccountNumber() { return FServer.Account(); }
+    // https://docs.mql4.com/account/accountequity, https://docs.mql4.com/account/accountbalance,
+    // https://docs.mql4.com/account/accountcurrency; the simulated server keeps dollars.
+    double AccountEquity() { return FServer.Equity(); }
+    double AccountBalance() { return FServer.Balance(); }
+    string AccountCurrency() { return string("USD"); }
 
     // --- Market info: https://docs.mql4.com/marketinformation ---------------------------------
     bool RefreshRates();

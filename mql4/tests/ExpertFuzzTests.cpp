@@ -69,6 +69,10 @@ struct TMt4Run {
     static constexpr auto Book = &TTradeServer::AllOrders;
     static constexpr auto Side = &TServerOrder::Type;
     static constexpr auto Lots = &TServerOrder::Lots;
+    static constexpr auto Trade = &TServerOrder::Ticket;
+
+    static std::vector<TOpenTrade> Open(const TExpertKit& AKit) { return AKit.OpenTrades(); }
+    static double Equity(const TExpertKit& AKit) { return AKit.Server.Equity(); }
 
     static bool Opens(const TServerRequest& ARequest) {
         return ARequest.Kind == TServerRequest::rkSend;

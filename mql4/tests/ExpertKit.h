@@ -26,4 +26,18 @@ public:
         return RequestsWhere(
             [](const TServerRequest& r) { return r.Kind == TServerRequest::rkModify; });
     }
+    // What the guards' shared cases (mql/tests/GuardCases.h) ask of every kit.
+    std::size_t TradeRequests() const { return Sends().size(); }
+    std::vector<TStopRequest> StopRequests() const {
+        std::vector<TStopRequest> stops;
+        for (const TServerRequest& r : Modifies())
+            stops.push_back({r.StopLoss, r.Answer == teNone});
+        return stops;
+    }
+    std::vector<TOpenTrade> OpenTrades() const {
+        std::vector<TOpenTrade> open;
+        for (const TServerOrder& o : Server.OpenOrders())
+            open.push_back({o.Ticket, o.Type, o.Lots, o.OpenPrice, o.StopLoss});
+        return open;
+    }
 };

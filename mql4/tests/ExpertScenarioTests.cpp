@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "mql/tests/GuardCases.h"
 #include "mql4/tests/ExpertKit.h"
 
 namespace {
@@ -411,36 +412,47 @@ TEST(ExpertExecution, UnderInstantExecutionStopsFollowASlippedFill) {
 
 // --- Lots ---------------------------------------------------------------------------------------
 
-TEST(ExpertLots, AreRoundedDownToTheStepAndNeverMoreThanTyped) {
+TEST(ExpertLots, AreRoundedDownToTheStepNeverMoreThanTypedNorAboveTheCap) {
     struct TCase {
-        double Typed, Step, Min, Max;
+        double Typed, Step, Min, Max, Cap;
         double Sent;         // 0: no order
         const char* Refusal; // part of the Alert when no order
     } cases[] = {
-        {0.016, 0.01, 0.01, 100, 0.01, ""},
-        {0.1, 0.01, 0.01, 100, 0.1, ""},
-        {0.29, 0.01, 0.01, 100, 0.29, ""},
-        {0.0125, 0.001, 0.001, 100, 0.012, ""},
-        {0.3, 0.5, 0.5, 100, 0, "lot size 0.30 is below the broker's minimum of 0.5"},
-        {0.7, 0.5, 0.5, 100, 0.5, ""},
-        {0.005, 0.01, 0.01, 100, 0, "below the broker's minimum of 0.01"},
-        {150, 0.01, 0.01, 100, 0, "lot size 150.00 is above the broker's maximum of 100.00"},
-        {100, 0.01, 0.01, 100, 100, ""},
-        {0, 0.01, 0.01, 100, 0, "the Lots field reads 0.00"},
-        {-1, 0.01, 0.01, 100, 0, "the Lots field reads -1.00"},
-        {Inf, 0.01, 0.01, 100, 0, "Lots is not a number"},
-        {NaN, 0.01, 0.01, 100, 0, "buy not sent: Lots is not a number"},
-        {1e300, 0.01, 0.01, 100, 0, "above the broker's maximum"},
+        {0.016, 0.01, 0.01, 100, 0, 0.01, ""},
+        {0.1, 0.01, 0.01, 100, 0, 0.1, ""},
+        {0.29, 0.01, 0.01, 100, 0, 0.29, ""},
+        {0.0125, 0.001, 0.001, 100, 0, 0.012, ""},
+        {0.3, 0.5, 0.5, 100, 0, 0, "lot size 0.30 is below the broker's minimum of 0.5"},
+        {0.7, 0.5, 0.5, 100, 0, 0.5, ""},
+        {0.005, 0.01, 0.01, 100, 0, 0, "below the broker's minimum of 0.01"},
+        {150, 0.01, 0.01, 100, 0, 0, "lot size 150.00 is above the broker's maximum of 100.00"},
+        {100, 0.01, 0.01, 100, 0, 100, ""},
+        {0, 0.01, 0.01, 100, 0, 0, "the Lots field reads 0.00"},
+        {-1, 0.01, 0.01, 100, 0, 0, "the Lots field reads -1.00"},
+        {Inf, 0.01, 0.01, 100, 0, 0, "Lots is not a number"},
+        {NaN, 0.01, 0.01, 100, 0, 0, "buy not sent: Lots is not a number"},
+        {1e300, 0.01, 0.01, 100, 0, 0, "above the broker's maximum"},
+        // The fat-finger cap: the classic 10.0 typed for 1.0; the cap itself passes, and it
+        // is measured after rounding down to the step.
+        {10, 0.01, 0.01, 100, 5, 0,
+         "buy not sent: lot size 10.00 is above the cap of 5.00 lots (InpMaxLots)"},
+        {5, 0.01, 0.01, 100, 5, 5, ""},
+        {5.009, 0.01, 0.01, 100, 5, 5, ""},
+        {5.01, 0.01, 0.01, 100, 5, 0, "lot size 5.01 is above the cap of 5.00 lots"},
+        {1.5, 1, 1, 100, 1.2, 1, ""},
     };
     for (const TCase& c : cases) {
-        SCOPED_TRACE("typed " + std::to_string(c.Typed) + " step " + std::to_string(c.Step));
+        SCOPED_TRACE("typed " + std::to_string(c.Typed) + " step " + std::to_string(c.Step) +
+                     " cap " + std::to_string(c.Cap));
         TExpertKit kit;
         TSymbolRules rules = Eurusd();
         rules.LotStep = c.Step;
         rules.MinLot = c.Min;
         rules.MaxLot = c.Max;
         kit.Server.SetRules(rules);
-        auto& expert = kit.Attach("EURUSD");
+        TInputs inputs;
+        inputs.InpMaxLots = c.Cap;
+        auto& expert = kit.Attach("EURUSD", inputs);
         kit.Type(expert, 0, c.Typed);
         kit.Click(expert, Buy);
         const auto sends = kit.Sends();
@@ -529,6 +541,94 @@ TEST(ExpertStops, ZeroMeansNoneAndAStopJustOutsideTheLevelIsSent) {
     ASSERT_EQ(orders.size(), 1u) << kit.AlertsText();
     EXPECT_NEAR(orders[0].StopLoss, 1.08462 + 0.0005, 1e-9);
     EXPECT_EQ(orders[0].TakeProfit, 0);
+}
+
+// --- Guards: lots from risk, the spread, break-even, the inputs -------------------------------
+
+TEST(ExpertRisk, SizesLotsFromTheEquityAndTheStopAndTheJournalSaysWhatIsAtRisk) {
+    guard_cases::ClickUnderEachRiskCase<TExpertKit>();
+}
+
+// Risk is measured against the equity: an open loss makes the next click smaller.
+TEST(ExpertRisk, AnOpenLossMakesTheNextClickSmaller) {
+    TExpertKit kit;
+    int error = 0;
+    ASSERT_EQ(kit.Server.Send("EURUSD", otBuy, 1, 1.08462, 3, 0, 0, "", 0, error), 1);
+    kit.Quote("EURUSD", 1.07962, 1.07974); // 50 pips down: 500 dollars lost, equity 9500
+    TInputs inputs = TExpertKit::Inputs(1, 25, 0);
+    inputs.InpRiskPercent = 1;
+    auto& expert = kit.Attach("EURUSD", inputs);
+    kit.Click(expert, Buy);
+    ASSERT_EQ(kit.Server.OpenOrders().size(), 2u) << kit.AlertsText();
+    EXPECT_DOUBLE_EQ(kit.Server.OpenOrders()[1].Lots, 0.38);
+    EXPECT_EQ(kit.JournalWith("95.00 USD at risk at its stop-loss 1.07724"), 1);
+}
+
+TEST(ExpertSpread, RefusesAClickWhileTheSpreadIsWiderThanAllowed) {
+    guard_cases::ClickUnderEachSpreadCase<TExpertKit>();
+}
+
+TEST(ExpertBreakEven, MovesTheStopOnceWithinTheLevelsBesideTrailingAndNeverBackwards) {
+    guard_cases::WalkEachBreakEvenCase<TExpertKit>();
+}
+
+// Break-even moves a stop once: a stop the trader moves back by hand stays where it is put, and
+// a broker that refuses is told once in the journal, as trailing is.
+TEST(ExpertBreakEven, IsDoneOnceAndARefusalIsToldOnce) {
+    TInputs inputs = TExpertKit::Inputs(0.1, 30, 0);
+    inputs.InpBreakEvenPips = 10;
+    {
+        TExpertKit kit;
+        auto& expert = kit.Attach("EURUSD", inputs);
+        kit.Click(expert, Buy);
+        kit.Walk({&expert}, 1.08450, 1.08600);
+        ASSERT_NEAR(kit.Server.Order(1)->StopLoss, 1.08472, 1e-9);
+        int error = 0;
+        ASSERT_TRUE(kit.Server.Modify(1, 1.08300, 0, error));
+        kit.Server.ClearRequests();
+        kit.Walk({&expert}, 1.08600, 1.08700);
+        EXPECT_TRUE(kit.Modifies().empty());
+        EXPECT_NEAR(kit.Server.Order(1)->StopLoss, 1.08300, 1e-9);
+    }
+    {
+        TExpertKit kit;
+        auto& expert = kit.Attach("EURUSD", inputs);
+        kit.Click(expert, Buy);
+        kit.Server.InjectModifyFaults(std::vector<TFault>(100, TFault{teTooFrequentRequests}));
+        kit.Walk({&expert}, 1.08450, 1.08700);
+        EXPECT_EQ(kit.JournalWith("break-even stop of #1 not moved: too frequent requests"), 1);
+        EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
+    }
+}
+
+// Each order keeps the break-even of its click, as it keeps its trailing stop: through a
+// restart with other inputs, and through a change of account and back.
+TEST(ExpertBreakEven, EachOrderKeepsItsBreakEvenThroughARestartAndAnAccountChange) {
+    for (bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "restart" : "account change");
+        TExpertKit kit;
+        TInputs inputs = TExpertKit::Inputs(0.1, 30, 0);
+        inputs.InpBreakEvenPips = 10;
+        inputs.InpBreakEvenLockPips = 2;
+        auto* expert = &kit.Attach("EURUSD", inputs);
+        kit.Click(*expert, Buy);
+        if (restart) {
+            expert = &kit.Restart(*expert, TExpertKit::Inputs(0.1, 30, 0));
+        } else {
+            kit.ChangeAccount(2);
+            kit.Walk({expert}, 1.08450, 1.08600);
+            EXPECT_TRUE(kit.Modifies().empty()) << "another account's ticket #1";
+            kit.ChangeAccount(1);
+            kit.Quote("EURUSD", 1.08450, 1.08462);
+        }
+        kit.Walk({expert}, 1.08450, 1.08600);
+        EXPECT_NEAR(kit.Server.Order(1)->StopLoss, 1.08482, 1e-9);
+        EXPECT_FALSE(kit.Host.GlobalVariables.Get("Pellith 1 #1 B/E")) << "kept once done";
+    }
+}
+
+TEST(ExpertInputs, ABadGuardInputIsRefusedAtTheStartByNameAndTheExpertDoesNotTrade) {
+    guard_cases::AttachWithEachBadInput<TExpertKit>();
 }
 
 // --- Trailing -----------------------------------------------------------------------------------

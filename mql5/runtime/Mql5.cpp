@@ -31,7 +31,14 @@ double TMql5Program::SymbolInfoDouble(const string& ASymbol, int AProperty) {
                                         {SYMBOL_VOLUME_MAX, rules.MaxLot},
                                         {SYMBOL_VOLUME_STEP, rules.LotStep},
                                         {SYMBOL_VOLUME_LIMIT, rules.VolumeLimit},
-                                        {SYMBOL_TRADE_CONTRACT_SIZE, rules.ContractSize}});
+                                        {SYMBOL_TRADE_CONTRACT_SIZE, rules.ContractSize},
+                                        {SYMBOL_TRADE_TICK_VALUE, TickValue(rules, symbol->Bid)},
+                                        {SYMBOL_TRADE_TICK_SIZE, rules.Point}});
+}
+
+string TMql5Program::AccountInfoString(int AProperty) {
+    // The simulated servers keep every account in dollars.
+    return Property<string>(AProperty, {{ACCOUNT_CURRENCY, string("USD")}});
 }
 
 namespace {

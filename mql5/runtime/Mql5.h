@@ -154,6 +154,8 @@ enum ENUM_SYMBOL_INFO_DOUBLE : int {
     SYMBOL_VOLUME_STEP,
     SYMBOL_VOLUME_LIMIT,
     SYMBOL_TRADE_CONTRACT_SIZE,
+    SYMBOL_TRADE_TICK_VALUE, // per lot, in the account's currency, for a move of one tick
+    SYMBOL_TRADE_TICK_SIZE,  // the smallest price change
 };
 constexpr int SYMBOL_FILLING_FOK = sfFok;
 constexpr int SYMBOL_FILLING_IOC = sfIoc;
@@ -175,6 +177,7 @@ enum ENUM_ACCOUNT_INFO_INTEGER : int {
     ACCOUNT_TRADE_EXPERT,
 };
 enum ENUM_ACCOUNT_INFO_DOUBLE : int { ACCOUNT_BALANCE = 400, ACCOUNT_EQUITY, ACCOUNT_MARGIN_FREE };
+enum ENUM_ACCOUNT_INFO_STRING : int { ACCOUNT_CURRENCY = 500 };
 enum ENUM_ACCOUNT_MARGIN_MODE : int {
     ACCOUNT_MARGIN_MODE_RETAIL_NETTING = 0,
     ACCOUNT_MARGIN_MODE_EXCHANGE = 1,
@@ -272,6 +275,7 @@ protected:
     // --- Account information: https://www.mql5.com/en/docs/account -----------------------------
     mql_long AccountInfoInteger(int AProperty);
     double AccountInfoDouble(int AProperty);
+    string AccountInfoString(int AProperty);
 
     // --- Trade functions: https://www.mql5.com/en/docs/trading/ordercheck,
     //     https://www.mql5.com/en/docs/trading/ordersend -----------------------------------------

@@ -61,6 +61,10 @@ struct TMt5Run {
     static constexpr auto Book = &TTradeServer5::Orders;
     static constexpr auto Side = &TOrder5::Type;
     static constexpr auto Lots = &TOrder5::VolumeFilled;
+    static constexpr auto Trade = &TOrder5::PositionId;
+
+    static std::vector<TOpenTrade> Open(const TExpertKit5& AKit) { return AKit.OpenTrades(); }
+    static double Equity(const TExpertKit5& AKit) { return AKit.Server.Check({}).Equity; }
 
     static bool Opens(const TServerRequest5& ARequest) { return ARequest.Request.Action == taDeal; }
 

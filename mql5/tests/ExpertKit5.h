@@ -29,4 +29,18 @@ public:
     std::vector<TServerRequest5> Sltps() const {
         return RequestsWhere([](const TServerRequest5& r) { return r.Request.Action == taSltp; });
     }
+    // What the guards' shared cases (mql/tests/GuardCases.h) ask of every kit.
+    std::size_t TradeRequests() const { return Deals().size(); }
+    std::vector<TStopRequest> StopRequests() const {
+        std::vector<TStopRequest> stops;
+        for (const TServerRequest5& r : Sltps())
+            stops.push_back({r.Request.StopLoss, r.Result.Retcode == rcDone});
+        return stops;
+    }
+    std::vector<TOpenTrade> OpenTrades() const {
+        std::vector<TOpenTrade> open;
+        for (const TPosition5& p : Server.Positions())
+            open.push_back({p.Identifier, p.Type, p.Volume, p.PriceOpen, p.StopLoss});
+        return open;
+    }
 };

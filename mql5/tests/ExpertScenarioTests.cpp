@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "mql/tests/GuardCases.h"
 #include "mql5/tests/ExpertKit5.h"
 
 namespace {
@@ -353,19 +354,23 @@ TEST(Expert5Hedging, EachClickOpensItsOwnPositionAndOnlyItsOwnAreTrailed) {
 
 // --- Lots, stops ------------------------------------------------------------------------------
 
-TEST(Expert5Lots, AreRoundedDownToTheStepAndNeverAboveTheMaximumOrTheLimit) {
+TEST(Expert5Lots, AreRoundedDownToTheStepAndNeverAboveTheMaximumTheLimitOrTheCap) {
     struct TCase {
-        double Typed, Step, Min, Max, Limit;
+        double Typed, Step, Min, Max, Limit, Cap;
         double Sent; // 0: nothing sent
         const char* Alert;
     } cases[] = {
-        {0.129, 0.01, 0.01, 100, 0, 0.12, ""},
-        {0.7, 0.5, 0.5, 100, 0, 0.5, ""},
-        {0.3, 0.5, 0.5, 100, 0, 0, "below the broker's minimum of 0.5"},
-        {101, 0.01, 0.01, 100, 0, 0, "above the broker's maximum of 100.00"},
-        {0.6, 0.01, 0.01, 100, 0.5, 0, "would pass the broker's limit of 0.50 lots"},
-        {20, 0.01, 0.01, 100, 0, 0,
+        {0.129, 0.01, 0.01, 100, 0, 0, 0.12, ""},
+        {0.7, 0.5, 0.5, 100, 0, 0, 0.5, ""},
+        {0.3, 0.5, 0.5, 100, 0, 0, 0, "below the broker's minimum of 0.5"},
+        {101, 0.01, 0.01, 100, 0, 0, 0, "above the broker's maximum of 100.00"},
+        {0.6, 0.01, 0.01, 100, 0.5, 0, 0, "would pass the broker's limit of 0.50 lots"},
+        {20, 0.01, 0.01, 100, 0, 0, 0,
          "not sent: not enough money: the deal needs 21692.40 of margin, 10000.00 is free"},
+        {10, 0.01, 0.01, 100, 0, 5, 0,
+         "buy not sent: lot size 10.00 is above the cap of 5.00 lots (InpMaxLots)"},
+        {5.009, 0.01, 0.01, 100, 0, 5, 5, ""},
+        {5.01, 0.01, 0.01, 100, 0, 5, 0, "lot size 5.01 is above the cap of 5.00 lots"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Typed);
@@ -376,7 +381,9 @@ TEST(Expert5Lots, AreRoundedDownToTheStepAndNeverAboveTheMaximumOrTheLimit) {
             r.MaxLot = c.Max;
             r.VolumeLimit = c.Limit;
         });
-        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(c.Typed, 30, 60));
+        TExpertKit5::TInputs inputs = TExpertKit5::Inputs(c.Typed, 30, 60);
+        inputs.InpMaxLots = c.Cap;
+        auto& expert = kit.Attach("EURUSD", inputs);
         kit.Click(expert, Buy);
         if (c.Sent > 0) {
             ASSERT_EQ(kit.Deals().size(), 1u) << kit.AlertsText();
@@ -416,6 +423,98 @@ TEST(Expert5Stops, ABadFieldOrAStopInsideTheStopLevelMeansNoDeal) {
         EXPECT_TRUE(kit.Deals().empty());
         EXPECT_EQ(kit.AlertsWith(c.Alert), 1) << kit.AlertsText();
     }
+}
+
+// --- Guards: lots from risk, the spread, break-even, the inputs -------------------------------
+
+TEST(Expert5Risk, SizesLotsFromTheEquityAndTheStopAndTheJournalSaysWhatIsAtRisk) {
+    guard_cases::ClickUnderEachRiskCase<TExpertKit5>();
+}
+
+// On a netting account a click against the position first reduces or closes it: risk sizes
+// only what it adds beyond, and needs a stop-loss only then.
+TEST(Expert5Risk, OnNettingSizesOnlyWhatAClickAddsBeyondThePositionItReduces) {
+    struct TCase {
+        double Typed, StopLoss;
+        double Dealt;      // 0: refused
+        const char* Alert; // part of the one Alert, "" for none
+    } cases[] = {
+        {1, 25, 1, "it closed position #"},
+        {0.5, 0, 0.5, "reduced position #"},
+        // The buy's open loss of 12 dollars leaves 9988 of equity: 99.88 at 25 pips is 0.3995
+        // lots beyond the 1.0 that close the buy.
+        {2, 25, 1.39, "reversed position #"},
+        {2, 0, 0, "lots from risk (InpRiskPercent) need a stop-loss"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Typed) + " lots, S/L " + std::to_string(c.StopLoss));
+        TExpertKit5 kit(false);
+        auto& expert = kit.Attach("EURUSD", TExpertKit5::Inputs(1, 30, 0));
+        kit.Click(expert, Buy);
+        TInputs inputs = TExpertKit5::Inputs(c.Typed, c.StopLoss, 0);
+        inputs.InpRiskPercent = 1;
+        expert.ChangeInputs(inputs);
+        kit.Server.ClearRequests();
+        kit.Click(expert, Sell);
+        if (c.Dealt > 0) {
+            ASSERT_EQ(kit.Deals().size(), 1u) << kit.AlertsText();
+            EXPECT_DOUBLE_EQ(kit.Deals()[0].Request.Volume, c.Dealt);
+        } else {
+            EXPECT_TRUE(kit.Deals().empty());
+        }
+        EXPECT_TRUE(kit.Host.AlertedOnlyWith(c.Alert, "Pellith EURUSD: sell "));
+    }
+}
+
+TEST(Expert5Spread, RefusesAClickWhileTheSpreadIsWiderThanAllowed) {
+    guard_cases::ClickUnderEachSpreadCase<TExpertKit5>();
+}
+
+TEST(Expert5BreakEven, MovesTheStopOnceWithinTheLevelsBesideTrailingAndNeverBackwards) {
+    guard_cases::WalkEachBreakEvenCase<TExpertKit5>();
+}
+
+// A refused break-even is told once and asked again less and less often, as trailing is.
+TEST(Expert5BreakEven, ARefusalIsToldOnceAndAskedAgainLessOften) {
+    TExpertKit5 kit;
+    TInputs inputs = TExpertKit5::Inputs(0.1, 30, 0);
+    inputs.InpBreakEvenPips = 10;
+    auto& expert = kit.Attach("EURUSD", inputs);
+    kit.Click(expert, Buy);
+    kit.Server.ClearRequests();
+    kit.Server.InjectSltpFaults(std::vector<TFault>(100, Answer(rcInvalidStops)));
+    kit.Walk({&expert}, 1.08450, 1.08700); // 250 ticks, 25 s
+    EXPECT_EQ(kit.JournalWith("break-even stop of #"), 1);
+    EXPECT_EQ(kit.JournalWith("not moved: the broker refused the stop-loss or take-profit"), 1);
+    EXPECT_LE(kit.Sltps().size(), 6u) << "1, 2, 4, 8 s apart";
+    EXPECT_TRUE(kit.Host.Alerts.empty()) << kit.AlertsText();
+}
+
+// Each position keeps the break-even of its click through a restart with other inputs and
+// through a change of account and back.
+TEST(Expert5BreakEven, EachPositionKeepsItsBreakEvenThroughARestartAndAnAccountChange) {
+    for (bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "restart" : "account change");
+        TExpertKit5 kit;
+        TInputs inputs = TExpertKit5::Inputs(0.1, 30, 0);
+        inputs.InpBreakEvenPips = 10;
+        inputs.InpBreakEvenLockPips = 2;
+        auto* expert = &kit.Attach("EURUSD", inputs);
+        kit.Click(*expert, Buy);
+        if (restart) {
+            expert = &kit.Restart(*expert, TExpertKit5::Inputs(0.1, 30, 0));
+        } else {
+            kit.ChangeAccount(2, true);
+            kit.ChangeAccount(1, true);
+        }
+        kit.Walk({expert}, 1.08450, 1.08600);
+        EXPECT_NEAR(kit.Server.Positions()[0].StopLoss, 1.08482, 1e-9);
+        EXPECT_EQ(kit.JournalWith(" at break-even: stop-loss 1.08482"), 1);
+    }
+}
+
+TEST(Expert5Inputs, ABadGuardInputIsRefusedAtTheStartByNameAndTheExpertDoesNotTrade) {
+    guard_cases::AttachWithEachBadInput<TExpertKit5>();
 }
 
 // --- Trailing ---------------------------------------------------------------------------------

@@ -90,3 +90,54 @@ TYPED_TEST(TMarketTest, AQuoteThatReachesTheStopClosesAtThatQuote) {
 }
 
 } // namespace
+
+namespace {
+
+// What the terminal tells of a tick: a quote-currency symbol's tick is worth the contract times
+// the point, a dollar-based one's that converted at the bid, and a broker's own figure (0 too)
+// stands as given.
+TEST(MarketTickValue, IsTheContractTimesThePointInDollarsOrTheBrokersOwn) {
+    struct TCase {
+        const char* Name;
+        double Point, ContractSize;
+        bool DollarIsBase;
+        double Broker, Bid, TickValue;
+    } cases[] = {
+        {"EURUSD", 0.00001, 100000, false, -1, 1.08450, 1},
+        {"GBPUSD, 4 digits", 0.0001, 100000, false, -1, 1.2650, 10},
+        {"USDJPY", 0.001, 100000, true, -1, 151.234, 100 / 151.234},
+        {"XAUUSD", 0.01, 100, false, -1, 2034.15, 1},
+        {"a broker's 0.1", 0.01, 100, false, 0.1, 2034.15, 0.1},
+        {"a broker's 0", 0.00001, 100000, false, 0, 1.08450, 0},
+        {"no quote yet", 0.001, 100000, true, -1, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSymbolRules rules;
+        rules.Point = c.Point;
+        rules.ContractSize = c.ContractSize;
+        rules.DollarIsBase = c.DollarIsBase;
+        rules.TickValue = c.Broker;
+        EXPECT_NEAR(TickValue(rules, c.Bid), c.TickValue, 1e-12);
+    }
+}
+
+// The MT4 account's money: the deposit, the closed orders' profit in the balance, the open ones'
+// in the equity too; another account's orders in neither.
+TEST(MarketAccount, TheBalanceHoldsClosedProfitAndTheEquityOpenProfitToo) {
+    TServerBookOf<TTradeServer> book;
+    book.Server.SetDeposit(5000);
+    int error = 0;
+    const int kept = book.Server.Send("EURUSD", otBuy, 1, 1.08462, 0, 0, 0, "", 0, error);
+    const int closed = book.Server.Send("EURUSD", otBuy, 1, 1.08462, 0, 1.08400, 0, "", 0, error);
+    ASSERT_GT(kept, 0);
+    ASSERT_GT(closed, 0);
+    book.Server.Login(2);
+    book.Server.Send("EURUSD", otSell, 1, 1.08450, 0, 0, 0, "", 0, error);
+    book.Server.Login(1);
+    book.Server.SetQuote("EURUSD", 1.08400, 1.08412); // closes #2 at its stop: -62 dollars
+    EXPECT_NEAR(book.Server.Balance(), 5000 - 62, 1e-6);
+    EXPECT_NEAR(book.Server.Equity(), 5000 - 62 - 62, 1e-6);
+}
+
+} // namespace
