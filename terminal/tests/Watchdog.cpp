@@ -251,10 +251,17 @@ void StartWatchdog(bool AReportCrashes) {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         if (AReportCrashes)
             SetUnhandledExceptionFilter(ReportCrash);
-        // Both threads are made now: a thread started while another holds the loader lock
-        // would wait for it before running a line.
-        std::thread(RunBackstop).detach();
-        std::thread([] {
+        // Both threads are made now, and running before this returns: a thread that has not
+        // yet run its first line waits for the loader lock to finish starting, so one that is
+        // slow to start on a busy machine would never run once a test holds that lock for good.
+        TKernelHandle running[2] = {TKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+                                    TKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+        std::thread([started = running[0].Get()] {
+            SetEvent(started);
+            RunBackstop();
+        }).detach();
+        std::thread([started = running[1].Get()] {
+            SetEvent(started);
             ProgressThreadName("watchdog");
             for (;;) {
                 Sleep(500);
@@ -269,6 +276,12 @@ void StartWatchdog(bool AReportCrashes) {
                 TerminateProcess(GetCurrentProcess(), 3);
             }
         }).detach();
+        const HANDLE events[] = {running[0].Get(), running[1].Get()};
+        if (WaitForMultipleObjects(2, events, TRUE, 60000) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "watchdog: its threads did not start within 60 s\n");
+            for (TKernelHandle& event : running)
+                event.Release(); // a late thread still sets its own
+        }
     });
 }
 
