@@ -5,6 +5,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "controls/Exchange.h"
@@ -53,6 +54,8 @@ public:
     bool IsSet(std::uint64_t ANow) const noexcept {
         return Fresh(FStamp.load(std::memory_order_acquire), ANow);
     }
+    // Drops whatever click is latched.
+    void Clear() noexcept { FStamp.store(0, std::memory_order_release); }
     // Clears a click that went stale by ANow; true when it cleared one. A click latched meanwhile
     // stays.
     bool DropStale(std::uint64_t ANow) noexcept {
@@ -115,6 +118,20 @@ struct TExchangeState {
         Digits.store(AQuote.Digits);
         QuoteVersion.fetch_add(1);
         return true;
+    }
+    // Back to the state of a panel that no exchange met yet, for a record's new use: only while
+    // neither a panel nor an exchange uses it.
+    void Clear() noexcept {
+        for (TClickLatch* latch : {&Sell, &Buy, &Link})
+            latch->Clear();
+        for (auto& field : Fields)
+            field.store(0);
+        Ask.store(0);
+        Bid.store(0);
+        Spread.store(0);
+        Digits.store(0);
+        QuoteVersion.store(0);
+        WakeAsked.store(false);
     }
     TPanelQuote LoadQuote() const noexcept {
         return {Ask.load(), Bid.load(), Spread.load(), Digits.load()};
