@@ -14,7 +14,7 @@ int ThreadsStartedIn(HMODULE AModule);
 // Polls until at most AExpected threads that began in the module are left; returns the last count.
 int WaitForThreadsStartedIn(HMODULE AModule, int AExpected,
                             std::chrono::milliseconds ADeadline = std::chrono::seconds(10));
-// The process's handle count, or 0 where the system does not tell (Wine).
+// The process's handle count; where the system does not tell (Wine), its live handles counted.
 DWORD HandleCount();
 // Polls until the thread count is at most AExpected; returns the last count seen.
 int WaitForThreadCount(int AExpected,
