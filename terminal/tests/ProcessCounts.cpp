@@ -3,7 +3,10 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <winternl.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 #include "controls/ChartNames.h"
@@ -81,13 +84,62 @@ DWORD HandleCount() {
     DWORD count = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
         return count;
-    // Wine's count is a stub that says 0; its handles are small multiples of 4, so every live
-    // one is found by asking each value for its flags.
+    // Wine's count is a stub that says 0.
+    return static_cast<DWORD>(OpenHandles().size());
+}
+
+std::vector<HANDLE> OpenHandles() {
+    // Handles are small multiples of 4, under Wine as under Windows.
+    std::vector<HANDLE> handles;
     for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
         DWORD flags = 0;
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            handles.push_back(reinterpret_cast<HANDLE>(value));
     }
-    return count;
+    return handles;
+}
+
+std::string DescribeHandle(HANDLE AHandle) {
+    using TQuery = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto queryObject = reinterpret_cast<TQuery>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtQueryObject")));
+    static const auto queryThread = reinterpret_cast<TQuery>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtQueryInformationThread")));
+    constexpr int ObjectTypeInformation = 2, ThreadQuerySetWin32StartAddress = 9;
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%llx ",
+                  static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(AHandle)));
+    std::string described = text;
+    // The type's name follows its UNICODE_STRING header in the answer.
+    alignas(8) unsigned char type[1024] = {};
+    if (queryObject &&
+        queryObject(AHandle, ObjectTypeInformation, type, sizeof type, nullptr) == 0) {
+        const auto& name = *reinterpret_cast<const UNICODE_STRING*>(type);
+        for (USHORT i = 0; i < name.Length / sizeof(wchar_t); ++i)
+            described += static_cast<char>(name.Buffer[i]);
+    } else {
+        described += "(type unknown)";
+    }
+    if (const DWORD id = GetThreadId(AHandle)) {
+        DWORD exitCode = 0;
+        GetExitCodeThread(AHandle, &exitCode);
+        void* start = nullptr;
+        char module[MAX_PATH] = "?";
+        HMODULE owner = nullptr;
+        if (queryThread &&
+            queryThread(AHandle, ThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) ==
+                0 &&
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<LPCSTR>(start), &owner))
+            GetModuleFileNameA(owner, module, sizeof module);
+        const std::string path = module;
+        std::snprintf(text, sizeof text, " %lu, %s, began in ", id,
+                      exitCode == STILL_ACTIVE ? "running" : "ended");
+        described += text + path.substr(path.find_last_of("\\/") + 1);
+    }
+    return described;
 }
 
 int WaitForThreadCount(int AExpected, std::chrono::milliseconds ADeadline) {

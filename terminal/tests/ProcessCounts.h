@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/Win32.h"
 
@@ -16,6 +18,11 @@ int WaitForThreadsStartedIn(HMODULE AModule, int AExpected,
                             std::chrono::milliseconds ADeadline = std::chrono::seconds(10));
 // The process's handle count; where the system does not tell (Wine), its live handles counted.
 DWORD HandleCount();
+// The handles the process holds now, found by asking every value the system hands out.
+std::vector<HANDLE> OpenHandles();
+// What a handle is, for a report: its type and, for a thread, its id, whether it still runs and
+// the module it began in.
+std::string DescribeHandle(HANDLE AHandle);
 // Polls until the thread count is at most AExpected; returns the last count seen.
 int WaitForThreadCount(int AExpected,
                        std::chrono::milliseconds ADeadline = std::chrono::seconds(10));

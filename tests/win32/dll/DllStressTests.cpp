@@ -3,10 +3,13 @@
 // destroyed in the middle of exchanges, a panel loop ended from outside, the host releasing the
 // library, and many panels built at once. Hangs end in the watchdog's report, not a stuck run.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/win32/dll/DllTestSupport.h"
 
@@ -213,6 +216,7 @@ TEST_F(DllLifetime, HundredsOfPanelLifetimesLeaveNoThreadWindowHandleOrClassBehi
     // Counted once the first panel's thread is gone.
     const int baseThreads = WaitForThreadCount(before);
     const DWORD baseHandles = HandleCount();
+    const std::vector<HANDLE> handlesBefore = OpenHandles();
     Progress("200 create/delete cycles on one chart");
     const auto start = Clock::now();
     for (int cycle = 0; cycle < 200; ++cycle) {
@@ -257,9 +261,16 @@ TEST_F(DllLifetime, HundredsOfPanelLifetimesLeaveNoThreadWindowHandleOrClassBehi
     constexpr DWORD FixedFew = 4;
     DWORD handles = HandleCount();
     WaitUntil([&] { return (handles = HandleCount()) <= baseHandles; }, 10s);
-    EXPECT_LE(handles, baseHandles + FixedFew) << "handles stayed behind";
+    // Whose they are, named for the report: a handle value reused since counts as old.
+    std::string left;
+    for (HANDLE handle : OpenHandles())
+        if (std::find(handlesBefore.begin(), handlesBefore.end(), handle) == handlesBefore.end())
+            left += DescribeHandle(handle) + "; ";
+    EXPECT_LE(handles, baseHandles + FixedFew) << "handles stayed behind: " << left;
     RecordProperty("handles_before", static_cast<int>(baseHandles));
     RecordProperty("handles_after", static_cast<int>(handles));
+    if (!left.empty())
+        RecordProperty("handles_new", left);
 
     // No window of the class is left anywhere, so the class can go; it is put back for the
     // panels of later tests, which the library registers once per process.
