@@ -269,16 +269,16 @@ TEST_F(KernelLock, AWaiterGivesUpOnALiveOwnerThatStopsAtTheBoundAndHoldsNothing)
     struct TWait {
         TKernelLock& Lock;
         std::atomic<int> Held{-1};
-    } wait{FLock};
-    const DWORD began = GetTickCount();
-    TKernelHandle waiter(CreateThread(
-        nullptr, 0,
-        [](LPVOID AWait) -> DWORD {
+        // WINAPI: a lambda converts only to the compiler's own calling convention, which is
+        // not a thread routine's on i686.
+        static DWORD WINAPI Run(LPVOID AWait) {
             auto& self = *static_cast<TWait*>(AWait);
             self.Held.store(self.Lock.Enter() ? 1 : 0);
             return 0;
-        },
-        &wait, 0, nullptr));
+        }
+    } wait{FLock};
+    const DWORD began = GetTickCount();
+    TKernelHandle waiter(CreateThread(nullptr, 0, TWait::Run, &wait, 0, nullptr));
     ASSERT_TRUE(waiter);
     ASSERT_EQ(WaitForSingleObject(waiter.Get(), TKernelLock::WaitBoundMs + Bound), WAIT_OBJECT_0)
         << "the wait for a live owner is not bounded";
