@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -164,32 +166,38 @@ struct TVictim {
 // a thread may itself need a lock the killed thread left held.
 class TStandbyThread {
 public:
-    TStandbyThread() : FThread([this] { Loop(); }) {}
-    ~TStandbyThread() {
-        FStop = true;
-        SetEvent(FGo.Get());
-        FThread.detach(); // it may be stuck for good after a kill
+    TStandbyThread() {
+        std::thread([state = FState] { Loop(*state); }).detach();
     }
-    // Runs AWork and waits; false when it does not come back within the deadline.
+    // The thread may be stuck for good after a kill, or only slow to wake on a busy machine: it
+    // shares the state with this object, so whenever it comes to look, the state is still there.
+    ~TStandbyThread() {
+        FState->Stop = true;
+        SetEvent(FState->Go.Get());
+    }
+    // Runs AWork and waits; false when it does not come back within the deadline. After false
+    // the work may still be running: what it refers to must outlive it, or the process end.
     bool Run(std::function<void()> AWork, DWORD ADeadline) {
-        FWork = std::move(AWork);
-        SetEvent(FGo.Get());
-        return WaitForSingleObject(FDone.Get(), ADeadline) == WAIT_OBJECT_0;
+        FState->Work = std::move(AWork);
+        SetEvent(FState->Go.Get());
+        return WaitForSingleObject(FState->Done.Get(), ADeadline) == WAIT_OBJECT_0;
     }
 
 private:
-    void Loop() {
+    struct TState {
+        TKernelHandle Go{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+        TKernelHandle Done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+        std::function<void()> Work;
+        std::atomic<bool> Stop{false};
+    };
+    static void Loop(TState& AState) {
         ProgressThreadName("standby");
-        while (WaitForSingleObject(FGo.Get(), INFINITE) == WAIT_OBJECT_0 && !FStop) {
-            FWork();
-            SetEvent(FDone.Get());
+        while (WaitForSingleObject(AState.Go.Get(), INFINITE) == WAIT_OBJECT_0 && !AState.Stop) {
+            AState.Work();
+            SetEvent(AState.Done.Get());
         }
     }
-    TKernelHandle FGo{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    TKernelHandle FDone{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    std::function<void()> FWork;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
+    std::shared_ptr<TState> FState = std::make_shared<TState>();
 };
 
 // The probe takes milliseconds even on a loaded machine, and a lock left held by a killed thread
