@@ -5,6 +5,7 @@
 // charts must go on, a killed expert's own chart must work for the expert started after it, and
 // a panel life must leave nothing behind.
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "terminal/tests/MachineContext.h"
 #include "terminal/tests/Watchdog.h"
@@ -660,12 +662,11 @@ DWORD WINAPI WaitForSingleObjectOrDie(HANDLE AHandle, DWORD ATimeoutMs) {
 
 // The handles of threads this process holds. Wine's handle count is a stub, and Wine keeps
 // handles of its own for a killed thread; the handles of threads are what the library's
-// creates hold (its creator's and its panel thread's). Wine's handles are small multiples of 4.
+// creates hold (its creator's and its panel thread's).
 int ThreadHandleCount() {
-    int count = 0;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
-        count += GetThreadId(reinterpret_cast<HANDLE>(value)) != 0;
-    return count;
+    const std::vector<HANDLE> handles = OpenHandles();
+    return static_cast<int>(std::count_if(
+        handles.begin(), handles.end(), [](HANDLE AHandle) { return GetThreadId(AHandle) != 0; }));
 }
 
 using DllKillPoints = TDllTest;
